@@ -1,0 +1,102 @@
+#pragma once
+// The serial-control layer: a numbered serial port with the property model the console's
+// port handling is written against (CommPort, Settings, PortOpen, Input, Output, OnComm ...),
+// built on QSerialPort. Received bytes are announced by OnComm on the thread that owns the
+// object (the user-interface thread).
+#include <QByteArray>
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+#include <stdexcept>
+
+class QSerialPort;
+
+// A property write the layer refuses: a port that does not exist or is busy, a malformed
+// settings string, an operation on a closed port. Carries the layer's own description.
+class CommError : public std::runtime_error {
+public:
+    explicit CommError(const QString& description)
+        : std::runtime_error(description.toStdString()), m_strDescription(description) {}
+    QString Description() const { return m_strDescription; }
+private:
+    QString m_strDescription;
+};
+
+class CMSComm : public QObject {
+    Q_OBJECT
+public:
+    // CommEvent values.
+    enum { comEvReceive = 2, comEvSend = 1, comEventRxOver = 1006, comEventBreak = 1001,
+           comEventFrame = 1004, comEventRxParity = 1009, comEventDeviceLost = 1100 };
+
+    explicit CMSComm(QObject* parent = nullptr);
+    ~CMSComm() override;  // closes the port
+
+    void SetCommPort(short nPort);  // 1..16 (any positive number with a mapping)
+    short GetCommPort() const { return m_nCommPort; }
+    void SetInBufferSize(short nBytes);
+    short GetInBufferSize() const { return m_nInBufferSize; }
+    void SetOutBufferSize(short nBytes);
+    short GetOutBufferSize() const { return m_nOutBufferSize; }
+    void SetInputMode(long nMode);  // 0 text, 1 binary
+    long GetInputMode() const { return m_nInputMode; }
+    // "baud,parity,data,stop", e.g. "256000,n,8,1"; a malformed string throws CommError.
+    void SetSettings(const QString& strSettings);
+    QString GetSettings() const { return m_strSettings; }
+    void SetRThreshold(short n);
+    short GetRThreshold() const { return m_nRThreshold; }
+    void SetSThreshold(short n);
+    short GetSThreshold() const { return m_nSThreshold; }
+    void SetInputLen(short n);  // 0: Input takes every waiting byte
+    short GetInputLen() const { return m_nInputLen; }
+    void SetDTREnable(bool b);
+    bool GetDTREnable() const { return m_bDTREnable; }
+    void SetRTSEnable(bool b);
+    bool GetRTSEnable() const { return m_bRTSEnable; }
+
+    // put true opens the port with the settings above, false closes it; a refusal throws.
+    void SetPortOpen(bool bOpen);
+    bool GetPortOpen() const;
+
+    // Writes one whole frame in one call; throws when the port is closed or the write fails.
+    void SetOutput(const QByteArray& bytes);
+    short GetCommEvent() const { return m_nCommEvent; }
+    // Bytes waiting, as a signed 16-bit count (never more than InBufferSize).
+    short GetInBufferCount() const;
+    // Takes the waiting bytes (InputLen of them, or all for 0) out of the buffer.
+    QByteArray GetInput();
+
+    // Device path of port n: COMn on Windows, /dev/ttyS(n-1) elsewhere, unless mapped.
+    static QString PortDevicePath(int nPort);
+    // Maps port n to a device path for this process (the console's --com N=PATH).
+    static void MapPort(int nPort, const QString& strPath);
+    static void ClearPortMap();
+    // Parses "N=PATH"; false when malformed.
+    static bool MapPortFromArg(const QString& strArg);
+
+signals:
+    // Raised on the owner's thread after bytes arrive (CommEvent 2) and on line errors.
+    void OnComm();
+    // The open port went away underneath (a USB adapter pulled out). The layer has already
+    // closed the port; description is the layer's own text.
+    void PortLost(const QString& strDescription);
+
+private:
+    void OnReadyRead();
+    void OnErrorOccurred(int error);
+
+    QSerialPort* m_pPort = nullptr;
+    short m_nCommPort = 1;
+    short m_nInBufferSize = 1024;
+    short m_nOutBufferSize = 512;
+    long m_nInputMode = 0;
+    QString m_strSettings = QStringLiteral("9600,n,8,1");
+    short m_nRThreshold = 0;
+    short m_nSThreshold = 0;
+    short m_nInputLen = 0;
+    bool m_bDTREnable = false;
+    bool m_bRTSEnable = false;
+    short m_nCommEvent = 0;
+    static QMap<int, QString> s_portMap;
+};

@@ -1,0 +1,49 @@
+#include "platform.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+class RealPlatform : public IPlatform {
+public:
+    uint32_t GetTickCount() override
+    {
+#ifdef _WIN32
+        return ::GetTickCount();
+#else
+        using namespace std::chrono;
+        return static_cast<uint32_t>(
+            duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+#endif
+    }
+    void Sleep(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+    void OutputDebugStringA(const char* text) override
+    {
+#ifdef _WIN32
+        ::OutputDebugStringA(text);
+#else
+        std::fputs(text, stderr);
+        std::fflush(stderr);
+#endif
+    }
+};
+
+RealPlatform g_real;
+IPlatform* g_current = &g_real;
+
+} // namespace
+
+IPlatform& Platform() { return *g_current; }
+
+IPlatform* SetPlatform(IPlatform* p)
+{
+    IPlatform* prev = (g_current == &g_real) ? nullptr : g_current;
+    g_current = p ? p : &g_real;
+    return prev;
+}

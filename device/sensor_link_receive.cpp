@@ -1,0 +1,81 @@
+// Receive side of the device link: draining the serial layer, applying decoded frames,
+// and the channel feed.
+#include "sensor_link.h"
+
+#include "protocol.h"
+
+CSensorLink::CSensorLink(ISensorView& view) : m_view(view) {}
+
+CSensorLink::~CSensorLink() { m_ring.Free(); }
+
+void CSensorLink::OnCommEvent()
+{
+    if (m_comm.GetCommEvent() != CMSComm::comEvReceive)
+        return;
+    const short nCount = m_comm.GetInBufferCount();
+    if (nCount <= 0)
+        return;
+    const QByteArray input = m_comm.GetInput();
+    m_comm.SetInputLen(0);
+    // Every byte taken out of the layer is appended, also those that arrived after the count
+    // was read: bytes taken out and then thrown away would be lost for good.
+    if (!input.isEmpty())
+        m_ring.Append(reinterpret_cast<const uint8_t*>(input.constData()), static_cast<int>(input.size()));
+    DecodeFrames(m_ring, *this);
+}
+
+void CSensorLink::Acknowledge()
+{
+    m_nSendCount = 0;
+    m_byPendingCode = 0;
+}
+
+void CSensorLink::OnInfoReply(const uint8_t info[4])
+{
+    Acknowledge();
+    for (int i = 0; i < 4; ++i)
+        m_byDeviceInfo[i] = info[i];
+}
+
+void CSensorLink::OnDataFrame(const uint8_t block[17], bool checkOk)
+{
+    // A data frame answers the pending command and starts a run even when its check fails.
+    Acknowledge();
+    if (!m_bObserving) {
+        m_bObserving = 1;
+        UpdateControlStates();
+    }
+    if (checkOk)
+        FeedSampleBlock(block, proto::BLOCK_LEN);
+}
+
+void CSensorLink::OnStopAck()
+{
+    Acknowledge();
+    m_bObserving = 0;
+    UpdateControlStates();
+}
+
+void CSensorLink::OnDateReply(const uint8_t date[4])
+{
+    Acknowledge();
+    for (int i = 0; i < 4; ++i)
+        m_byDeviceDate[i] = date[i];
+    m_strDeviceDate = QString::fromStdString(proto::FormatDeviceDate(m_byDeviceDate));
+}
+
+void CSensorLink::FeedSampleBlock(const uint8_t* block, int nLength)
+{
+    if (!block || nLength < proto::BLOCK_LEN)
+        return;
+    m_nStaticPressure1 = proto::BlockWordAt(block, proto::WORD_STATIC1);
+    m_nStaticPressure2 = proto::BlockWordAt(block, proto::WORD_STATIC2);
+    m_nStaticPressure3 = proto::BlockWordAt(block, proto::WORD_STATIC3);
+    m_view.AddSamples(proto::BlockWordAt(block, proto::WORD_PULSE1),
+                      proto::BlockWordAt(block, proto::WORD_PULSE2),
+                      proto::BlockWordAt(block, proto::WORD_PULSE3),
+                      proto::BlockWordAt(block, proto::WORD_ECG),
+                      proto::BlockWordAt(block, proto::WORD_VOLUME));
+    if (m_view.IsWindow() && TickDiff(Platform().GetTickCount(), m_dwLastPaintTick) > PRESSURE_REPAINT_MS)
+        m_view.InvalidatePressureArea();
+}
