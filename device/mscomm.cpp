@@ -1,0 +1,351 @@
+#include "mscomm.h"
+
+#include <QMetaObject>
+#include <QSerialPort>
+#include <QStringList>
+
+#include <algorithm>
+
+#ifndef _WIN32
+#include <poll.h>
+#endif
+
+QMap<int, QString> CMSComm::s_portMap;
+
+namespace {
+
+struct ParsedSettings {
+    qint32 nBaud = 0;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    QSerialPort::DataBits dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+};
+
+// "baud,parity,data,stop" as in "256000,n,8,1"; false when any part is malformed.
+bool ParseSettings(const QString& strSettings, ParsedSettings& out)
+{
+    const QStringList parts = strSettings.split(QLatin1Char(','));
+    if (parts.size() != 4)
+        return false;
+    bool ok = false;
+    const qlonglong baud = parts[0].trimmed().toLongLong(&ok);
+    if (!ok || baud <= 0 || baud > 0x7FFFFFFF)
+        return false;
+    out.nBaud = static_cast<qint32>(baud);
+
+    const QString parity = parts[1].trimmed().toLower();
+    if (parity == QLatin1String("n")) out.parity = QSerialPort::NoParity;
+    else if (parity == QLatin1String("e")) out.parity = QSerialPort::EvenParity;
+    else if (parity == QLatin1String("o")) out.parity = QSerialPort::OddParity;
+    else if (parity == QLatin1String("m")) out.parity = QSerialPort::MarkParity;
+    else if (parity == QLatin1String("s")) out.parity = QSerialPort::SpaceParity;
+    else return false;
+
+    const QString data = parts[2].trimmed();
+    if (data == QLatin1String("5")) out.dataBits = QSerialPort::Data5;
+    else if (data == QLatin1String("6")) out.dataBits = QSerialPort::Data6;
+    else if (data == QLatin1String("7")) out.dataBits = QSerialPort::Data7;
+    else if (data == QLatin1String("8")) out.dataBits = QSerialPort::Data8;
+    else return false;
+
+    const QString stop = parts[3].trimmed();
+    if (stop == QLatin1String("1")) out.stopBits = QSerialPort::OneStop;
+    else if (stop == QLatin1String("1.5")) out.stopBits = QSerialPort::OneAndHalfStop;
+    else if (stop == QLatin1String("2")) out.stopBits = QSerialPort::TwoStop;
+    else return false;
+    return true;
+}
+
+// Applies parsed settings; on an open port each setter reconfigures the line at once.
+bool ApplySettings(QSerialPort& port, const ParsedSettings& s)
+{
+    return port.setBaudRate(s.nBaud) && port.setParity(s.parity) && port.setDataBits(s.dataBits)
+        && port.setStopBits(s.stopBits) && port.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+} // namespace
+
+CMSComm::CMSComm(QObject* parent) : QObject(parent), m_pPort(new QSerialPort(this)) { ConnectPort(); }
+
+void CMSComm::ConnectPort()
+{
+    connect(m_pPort, &QSerialPort::readyRead, this, &CMSComm::OnReadyRead);
+    connect(m_pPort, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError error) { OnErrorOccurred(static_cast<int>(error)); });
+    connect(m_pPort, &QSerialPort::bytesWritten, this, [this](qint64) {
+        // SThreshold n: OnComm (send event) once fewer than n bytes wait to be sent.
+        if (m_nSThreshold > 0 && m_pPort->bytesToWrite() < m_nSThreshold) {
+            m_nCommEvent = comEvSend;
+            emit OnComm();
+        }
+    });
+}
+
+CMSComm::~CMSComm()
+{
+    // No signal may reach this object while the port goes down.
+    m_pPort->disconnect(this);
+    if (m_pPort->isOpen())
+        m_pPort->close();
+}
+
+QString CMSComm::PortDevicePath(int nPort)
+{
+    const auto it = s_portMap.constFind(nPort);
+    if (it != s_portMap.constEnd())
+        return it.value();
+#ifdef _WIN32
+    return QStringLiteral("COM%1").arg(nPort);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(nPort - 1);
+#endif
+}
+
+void CMSComm::MapPort(int nPort, const QString& strPath) { s_portMap.insert(nPort, strPath); }
+
+void CMSComm::ClearPortMap() { s_portMap.clear(); }
+
+bool CMSComm::MapPortFromArg(const QString& strArg)
+{
+    const int eq = strArg.indexOf(QLatin1Char('='));
+    if (eq <= 0)
+        return false;
+    bool ok = false;
+    const int nPort = strArg.left(eq).trimmed().toInt(&ok);
+    const QString strPath = strArg.mid(eq + 1);
+    if (!ok || nPort < 1 || nPort > 0x7FFF || strPath.isEmpty())
+        return false;
+    MapPort(nPort, strPath);
+    return true;
+}
+
+void CMSComm::SetCommPort(short nPort)
+{
+    if (GetPortOpen())
+        throw CommError(QStringLiteral("Port already open: close COM%1 before choosing another port.")
+                            .arg(m_nCommPort));
+    if (nPort < 1)
+        throw CommError(QStringLiteral("Invalid port number %1.").arg(nPort));
+    m_nCommPort = nPort;
+}
+
+void CMSComm::SetInBufferSize(short nBytes)
+{
+    if (nBytes < 1)
+        throw CommError(QStringLiteral("Invalid input buffer size %1.").arg(nBytes));
+    m_nInBufferSize = nBytes;
+    m_pPort->setReadBufferSize(nBytes);
+}
+
+void CMSComm::SetOutBufferSize(short nBytes)
+{
+    if (nBytes < 1)
+        throw CommError(QStringLiteral("Invalid output buffer size %1.").arg(nBytes));
+    m_nOutBufferSize = nBytes;
+}
+
+void CMSComm::SetInputMode(long nMode)
+{
+    if (nMode != 0 && nMode != 1)
+        throw CommError(QStringLiteral("Invalid input mode %1 (0 text, 1 binary).").arg(nMode));
+    m_nInputMode = nMode;
+}
+
+void CMSComm::SetSettings(const QString& strSettings)
+{
+    ParsedSettings parsed;
+    if (!ParseSettings(strSettings, parsed))
+        throw CommError(QStringLiteral("Invalid settings \"%1\": expected baud,parity,data,stop "
+                                       "such as \"256000,n,8,1\" (parity n, e, o, m or s; data bits "
+                                       "5 to 8; stop bits 1, 1.5 or 2).")
+                            .arg(strSettings));
+    if (GetPortOpen() && !ApplySettings(*m_pPort, parsed)) {
+        const QString strWhy = m_pPort->errorString();
+        ParsedSettings previous;
+        if (ParseSettings(m_strSettings, previous))
+            ApplySettings(*m_pPort, previous);  // leave the line as it was
+        m_pPort->clearError();
+        throw CommError(QStringLiteral("Cannot apply settings \"%1\" to port COM%2 (%3): %4")
+                            .arg(strSettings).arg(m_nCommPort).arg(PortDevicePath(m_nCommPort), strWhy));
+    }
+    m_strSettings = strSettings;
+}
+
+void CMSComm::SetRThreshold(short n)
+{
+    if (n < 0)
+        throw CommError(QStringLiteral("Invalid receive threshold %1.").arg(n));
+    m_nRThreshold = n;
+}
+
+void CMSComm::SetSThreshold(short n)
+{
+    if (n < 0)
+        throw CommError(QStringLiteral("Invalid send threshold %1.").arg(n));
+    m_nSThreshold = n;
+}
+
+void CMSComm::SetInputLen(short n)
+{
+    if (n < 0)
+        throw CommError(QStringLiteral("Invalid input length %1.").arg(n));
+    m_nInputLen = n;
+}
+
+void CMSComm::SetDTREnable(bool b)
+{
+    m_bDTREnable = b;
+    if (GetPortOpen() && !m_pPort->setDataTerminalReady(b))
+        m_pPort->clearError();  // no modem lines (a pseudo-terminal): nothing to assert
+}
+
+void CMSComm::SetRTSEnable(bool b)
+{
+    m_bRTSEnable = b;
+    if (GetPortOpen() && !m_pPort->setRequestToSend(b))
+        m_pPort->clearError();
+}
+
+bool CMSComm::GetPortOpen() const { return m_pPort->isOpen(); }
+
+void CMSComm::SetPortOpen(bool bOpen)
+{
+    if (m_bLostPending) {
+        // The owner acts before the queued loss report ran: finish the close it would do.
+        m_bLostPending = false;
+        m_pPort->close();
+        m_pPort->clearError();
+        ConnectPort();
+    }
+    m_nReadErrors = 0;
+    if (!bOpen) {
+        if (m_pPort->isOpen())
+            m_pPort->close();
+        m_pPort->clearError();
+        return;
+    }
+    if (m_pPort->isOpen())
+        return;
+
+    ParsedSettings parsed;
+    if (!ParseSettings(m_strSettings, parsed))
+        throw CommError(QStringLiteral("Invalid settings \"%1\".").arg(m_strSettings));
+    const QString strPath = PortDevicePath(m_nCommPort);
+    m_pPort->setPortName(strPath);
+    m_pPort->setReadBufferSize(m_nInBufferSize);
+    ApplySettings(*m_pPort, parsed);  // stored only while closed; checked by open()
+    m_pPort->clearError();
+    if (!m_pPort->open(QIODevice::ReadWrite)) {
+        const QString strWhy = m_pPort->errorString();
+        m_pPort->clearError();
+        throw CommError(QStringLiteral("Cannot open port COM%1 (%2): %3").arg(m_nCommPort).arg(strPath, strWhy));
+    }
+    // A pseudo-terminal has no modem lines; failing to set them must not fail the open.
+    if (!m_pPort->setDataTerminalReady(m_bDTREnable))
+        m_pPort->clearError();
+    if (!m_pPort->setRequestToSend(m_bRTSEnable))
+        m_pPort->clearError();
+    m_nCommEvent = 0;
+}
+
+void CMSComm::SetOutput(const QByteArray& bytes)
+{
+    if (!GetPortOpen())
+        throw CommError(QStringLiteral("Port not open: cannot send on COM%1.").arg(m_nCommPort));
+    if (bytes.isEmpty())
+        return;
+    const qint64 n = m_pPort->write(bytes);
+    if (n != bytes.size()) {
+        const QString strWhy = m_pPort->errorString();
+        m_pPort->clearError();
+        throw CommError(QStringLiteral("Cannot send on port COM%1 (%2): %3")
+                            .arg(m_nCommPort).arg(PortDevicePath(m_nCommPort), strWhy));
+    }
+    // Hand the frame to the driver now rather than at the next event-loop turn: a blocking
+    // pause or the window closing right after must not hold it back or lose it.
+    m_pPort->flush();
+}
+
+short CMSComm::GetInBufferCount() const
+{
+    if (!GetPortOpen())
+        return 0;
+    return static_cast<short>(std::min<qint64>(m_pPort->bytesAvailable(), 0x7FFF));
+}
+
+QByteArray CMSComm::GetInput()
+{
+    if (!GetPortOpen())
+        return QByteArray();
+    return m_nInputLen > 0 ? m_pPort->read(m_nInputLen) : m_pPort->readAll();
+}
+
+void CMSComm::OnReadyRead()
+{
+    m_nReadErrors = 0;
+    if (m_nRThreshold <= 0 || m_pPort->bytesAvailable() < m_nRThreshold)
+        return;
+    m_nCommEvent = comEvReceive;
+    emit OnComm();
+}
+
+void CMSComm::OnErrorOccurred(int error)
+{
+    switch (error) {
+    case QSerialPort::NoError:
+    case QSerialPort::UnsupportedOperationError:  // modem lines or line settings a pty lacks
+        return;
+    case QSerialPort::ResourceError:
+        ReportDeviceLost(m_pPort->errorString());
+        return;
+    case QSerialPort::ReadError:
+        // A tty that hangs up (adapter pulled, pty master closed) stays readable and every read
+        // fails: QSerialPort then reports ReadError over and over. Treat it as the loss it is.
+        if (DeviceHungUp())
+            ReportDeviceLost(QStringLiteral("the device hung up or was removed"));
+        else if (++m_nReadErrors >= MAX_READ_ERRORS)
+            ReportDeviceLost(m_pPort->errorString());
+        else
+            m_pPort->clearError();
+        return;
+    default:
+        // A failed write leaves the port usable; the call that failed reports it.
+        m_pPort->clearError();
+        return;
+    }
+}
+
+bool CMSComm::DeviceHungUp() const
+{
+#ifdef _WIN32
+    return false;
+#else
+    pollfd p{static_cast<int>(m_pPort->handle()), POLLIN, 0};
+    if (p.fd < 0 || ::poll(&p, 1, 0) < 0)
+        return true;
+    return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#endif
+}
+
+void CMSComm::ReportDeviceLost(const QString& strWhy)
+{
+    if (m_bLostPending || !m_pPort->isOpen())
+        return;
+    m_bLostPending = true;
+    // Reading stops at once, so the failing notifications cannot spin; the close itself runs
+    // from the event loop, not from inside the port's own notification.
+    m_pPort->disconnect(this);
+    const QString strDescription = QStringLiteral("The device of port COM%1 (%2) was lost: %3")
+                                       .arg(m_nCommPort)
+                                       .arg(PortDevicePath(m_nCommPort), strWhy);
+    QMetaObject::invokeMethod(this, [this, strDescription] {
+        if (!m_bLostPending)
+            return;  // closed by the owner meanwhile
+        m_bLostPending = false;
+        m_pPort->close();
+        m_pPort->clearError();
+        ConnectPort();
+        m_nCommEvent = comEventDeviceLost;
+        emit PortLost(strDescription);
+    }, Qt::QueuedConnection);
+}

@@ -76,7 +76,8 @@ public:
     static bool MapPortFromArg(const QString& strArg);
 
 signals:
-    // Raised on the owner's thread after bytes arrive (CommEvent 2) and on line errors.
+    // Raised on the owner's thread after bytes arrive (CommEvent 2, at RThreshold or more
+    // bytes waiting) and when the output drains below SThreshold (CommEvent 1).
     void OnComm();
     // The open port went away underneath (a USB adapter pulled out). The layer has already
     // closed the port; description is the layer's own text.
@@ -85,6 +86,11 @@ signals:
 private:
     void OnReadyRead();
     void OnErrorOccurred(int error);
+    void ConnectPort();
+    bool DeviceHungUp() const;
+    void ReportDeviceLost(const QString& strWhy);
+
+    static constexpr int MAX_READ_ERRORS = 8;  // failed reads in a row taken as a lost device
 
     QSerialPort* m_pPort = nullptr;
     short m_nCommPort = 1;
@@ -98,5 +104,7 @@ private:
     bool m_bDTREnable = false;
     bool m_bRTSEnable = false;
     short m_nCommEvent = 0;
+    bool m_bLostPending = false;  // device loss seen, the port's close is queued
+    int m_nReadErrors = 0;        // failed reads since the last successful one
     static QMap<int, QString> s_portMap;
 };
