@@ -1,0 +1,122 @@
+// sensor-sim: the pulse sensor on the far side of a pseudo-terminal. Prints the terminal's path
+// (or links it at --link PATH) and runs until interrupted.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "sensor_sim.h"
+
+namespace {
+
+void Usage(std::FILE* f)
+{
+    std::fprintf(f,
+        "usage: sensor-sim [options]\n"
+        "  --rate N      data frames a second while sampling (1..%d, default 500)\n"
+        "  --bpm N       heart rate (30..220, default 72)\n"
+        "  --seed N      seed of the signals and faults (default 1)\n"
+        "  --corrupt P   probability that a data frame has one byte flipped (0..1)\n"
+        "  --garbage P   probability of random bytes ahead of a data frame (0..1)\n"
+        "  --silent      answer nothing and never stream\n"
+        "  --log FILE    record every byte both ways, one timestamped line per chunk\n"
+        "  --link PATH   make PATH a symbolic link to the terminal (removed on exit)\n",
+        static_cast<int>(SIM_MAX_RATE));
+}
+
+bool ParseNumber(const char* text, double lo, double hi, double* out)
+{
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text, &end);
+    if (errno != 0 || end == text || *end != '\0' || !(v >= lo && v <= hi))
+        return false;
+    *out = v;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    SensorSimOptions opts;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        const size_t eq = arg.find('=');
+        bool hasInline = false;
+        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg.resize(eq);
+            hasInline = true;
+        }
+        if (arg == "--help" || arg == "-h") {
+            Usage(stdout);
+            return 0;
+        }
+        if (arg == "--silent") {
+            opts.silent = true;
+            continue;
+        }
+        const bool known = arg == "--rate" || arg == "--bpm" || arg == "--seed" || arg == "--corrupt"
+                        || arg == "--garbage" || arg == "--log" || arg == "--link";
+        if (!known) {
+            std::fprintf(stderr, "sensor-sim: unknown option %s\n", arg.c_str());
+            Usage(stderr);
+            return 2;
+        }
+        if (!hasInline) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "sensor-sim: %s needs a value\n", arg.c_str());
+                return 2;
+            }
+            value = argv[++i];
+        }
+        double v = 0;
+        bool ok = true;
+        if (arg == "--rate") { ok = ParseNumber(value.c_str(), 1, SIM_MAX_RATE, &v); opts.rate = v; }
+        else if (arg == "--bpm") { ok = ParseNumber(value.c_str(), 30, 220, &v); opts.bpm = v; }
+        else if (arg == "--seed") { ok = ParseNumber(value.c_str(), 0, 1e18, &v); opts.seed = static_cast<uint64_t>(v); }
+        else if (arg == "--corrupt") { ok = ParseNumber(value.c_str(), 0, 1, &v); opts.corrupt = v; }
+        else if (arg == "--garbage") { ok = ParseNumber(value.c_str(), 0, 1, &v); opts.garbage = v; }
+        else if (arg == "--log") { ok = !value.empty(); opts.logPath = value; }
+        else if (arg == "--link") { ok = !value.empty(); opts.linkPath = value; }
+        if (!ok) {
+            std::fprintf(stderr, "sensor-sim: bad value for %s: '%s'\n", arg.c_str(), value.c_str());
+            Usage(stderr);
+            return 2;
+        }
+    }
+
+    // Block the ending signals in every thread; the main thread waits for them below.
+    sigset_t ending;
+    sigemptyset(&ending);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaddset(&ending, s);
+    pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    SensorSim sim(opts);
+    std::string error;
+    if (!sim.Start(&error)) {
+        std::fprintf(stderr, "sensor-sim: %s\n", error.c_str());
+        return 1;
+    }
+    if (opts.linkPath.empty())
+        std::printf("%s\n", sim.SlavePath().c_str());
+    else
+        std::printf("%s -> %s\n", opts.linkPath.c_str(), sim.SlavePath().c_str());
+    std::fflush(stdout);
+
+    int sig = 0;
+    sigwait(&ending, &sig);
+    sim.Stop();
+    const SensorSimStats st = sim.Stats();
+    std::fprintf(stderr, "sensor-sim: %llu data frames sent, %llu dropped, %llu commands (%llu ignored)\n",
+                 static_cast<unsigned long long>(st.framesSent),
+                 static_cast<unsigned long long>(st.framesDropped),
+                 static_cast<unsigned long long>(st.commands),
+                 static_cast<unsigned long long>(st.rejected));
+    return 0;
+}

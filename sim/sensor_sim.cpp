@@ -1,0 +1,291 @@
+#include "sensor_sim.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "sensor_model.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr milliseconds TICK{5};
+// Data frames wait here while the line is busy; beyond it they are dropped, as a sensor
+// talking to a closed port loses them. Replies are never dropped.
+constexpr size_t OUT_LIMIT = 4096;
+// Bytes nobody has read for this long are thrown away so a re-opened port starts fresh.
+constexpr milliseconds STALL_FLUSH{500};
+// Longest catch-up after the thread was held up, so the line never sees a burst.
+constexpr double MAX_CATCH_UP_S = 0.1;
+
+std::string ErrnoText(const char* what)
+{
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+bool SetFlag(int fd, int getCmd, int setCmd, int flag)
+{
+    const int old = ::fcntl(fd, getCmd);
+    return old >= 0 && ::fcntl(fd, setCmd, old | flag) == 0;
+}
+
+} // namespace
+
+SensorSim::SensorSim(SensorSimOptions opts) : m_opts(std::move(opts))
+{
+    m_opts.rate = std::clamp(m_opts.rate, 1.0, SIM_MAX_RATE);
+    m_opts.corrupt = std::clamp(m_opts.corrupt, 0.0, 1.0);
+    m_opts.garbage = std::clamp(m_opts.garbage, 0.0, 1.0);
+}
+
+SensorSim::~SensorSim()
+{
+    Stop();
+}
+
+SensorSimStats SensorSim::Stats() const
+{
+    std::lock_guard<std::mutex> lock(m_statsLock);
+    return m_stats;
+}
+
+bool SensorSim::Start(std::string* error)
+{
+    auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        Cleanup();
+        return false;
+    };
+    if (Running())
+        return fail("the simulated sensor is already running");
+
+    char name[256] = {};
+    if (::openpty(&m_hMaster, &m_hKeepSlave, name, nullptr, nullptr) != 0)
+        return fail(ErrnoText("cannot open a pseudo-terminal"));
+    m_strSlavePath = name;
+    termios tio{};
+    if (::tcgetattr(m_hKeepSlave, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        ::tcsetattr(m_hKeepSlave, TCSANOW, &tio);
+    }
+    if (!SetFlag(m_hMaster, F_GETFL, F_SETFL, O_NONBLOCK)
+        || !SetFlag(m_hMaster, F_GETFD, F_SETFD, FD_CLOEXEC)
+        || !SetFlag(m_hKeepSlave, F_GETFD, F_SETFD, FD_CLOEXEC))
+        return fail(ErrnoText("cannot set up the pseudo-terminal"));
+    if (::pipe2(m_hWake, O_NONBLOCK | O_CLOEXEC) != 0)
+        return fail(ErrnoText("cannot create a pipe"));
+
+    if (!m_opts.logPath.empty()) {
+        m_pLog = std::fopen(m_opts.logPath.c_str(), "w");
+        if (!m_pLog)
+            return fail(ErrnoText(("cannot write the log " + m_opts.logPath).c_str()));
+    }
+
+    if (!m_opts.linkPath.empty()) {
+        struct stat st{};
+        const char* link = m_opts.linkPath.c_str();
+        if (::lstat(link, &st) == 0) {
+            // Replace a link left by an earlier run, but never anything else.
+            if (!S_ISLNK(st.st_mode))
+                return fail(m_opts.linkPath + " exists and is not a symbolic link");
+            if (::unlink(link) != 0)
+                return fail(ErrnoText(("cannot replace " + m_opts.linkPath).c_str()));
+        }
+        if (::symlink(m_strSlavePath.c_str(), link) != 0)
+            return fail(ErrnoText(("cannot create the link " + m_opts.linkPath).c_str()));
+        m_bLinked = true;
+    }
+
+    m_t0 = Clock::now();
+    m_bQuit = false;
+    {
+        std::lock_guard<std::mutex> lock(m_statsLock);
+        m_stats = SensorSimStats{};
+    }
+    try {
+        m_thread = std::thread(&SensorSim::Run, this);
+    } catch (const std::system_error& e) {
+        return fail(std::string("cannot start the thread: ") + e.what());
+    }
+    return true;
+}
+
+void SensorSim::Stop()
+{
+    if (m_thread.joinable()) {
+        m_bQuit = true;
+        const uint8_t b = 1;
+        if (::write(m_hWake[1], &b, 1) < 0) {
+            // The pipe is never full while the thread runs; the poll timeout ends it anyway.
+        }
+        m_thread.join();
+    }
+    Cleanup();
+}
+
+void SensorSim::Cleanup()
+{
+    if (m_bLinked) {
+        // Remove the link only while it still points at our terminal.
+        char target[256] = {};
+        const ssize_t n = ::readlink(m_opts.linkPath.c_str(), target, sizeof target - 1);
+        if (n > 0 && m_strSlavePath == std::string(target, static_cast<size_t>(n)))
+            ::unlink(m_opts.linkPath.c_str());
+        m_bLinked = false;
+    }
+    for (int* fd : {&m_hMaster, &m_hKeepSlave, &m_hWake[0], &m_hWake[1]}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+    if (m_pLog) {
+        std::fclose(m_pLog);
+        m_pLog = nullptr;
+    }
+    m_bStreaming = false;
+}
+
+void SensorSim::Log(char dir, const uint8_t* data, size_t n)
+{
+    if (!m_pLog || n == 0)
+        return;
+    const double t = std::chrono::duration<double>(Clock::now() - m_t0).count();
+    std::fprintf(m_pLog, "%.3f %c", t, dir);
+    for (size_t i = 0; i < n; ++i)
+        std::fprintf(m_pLog, " %02X", data[i]);
+    std::fputc('\n', m_pLog);
+}
+
+void SensorSim::Run()
+{
+    CSensorModel model(m_opts.rate, m_opts.bpm, m_opts.seed);
+    CCommandParser parser;
+    CSimRandom faults(m_opts.seed ^ 0xFA017u);
+    SensorSimStats stats;
+    std::vector<uint8_t> out;
+
+    bool streaming = false;
+    Clock::time_point streamStart{};
+    uint64_t streamSent = 0;   // frames due since streamStart that were dealt with
+    Clock::time_point lastProgress = Clock::now();
+    Clock::time_point lastLogFlush = lastProgress;
+    const uint64_t maxCatchUp = std::max<uint64_t>(1, static_cast<uint64_t>(m_opts.rate * MAX_CATCH_UP_S));
+    bool masterOk = true;
+
+    while (!m_bQuit.load()) {
+        const Clock::time_point now = Clock::now();
+
+        // Frames due by now, from elapsed time, so the average rate is exact whatever the tick.
+        if (model.m_bStreaming) {
+            if (!streaming) {
+                streaming = true;
+                streamStart = now;
+                streamSent = 0;
+            }
+            const double elapsed = std::chrono::duration<double>(now - streamStart).count();
+            const uint64_t due = 1 + static_cast<uint64_t>(elapsed * m_opts.rate);
+            if (due > streamSent + maxCatchUp)
+                streamSent = due - maxCatchUp;
+            for (; streamSent < due; ++streamSent) {
+                uint8_t frame[proto::DATA_FRAME_LEN];
+                model.NextDataFrame(frame);
+                if (out.size() > OUT_LIMIT) {
+                    ++stats.framesDropped;
+                    continue;
+                }
+                if (faults.Chance(m_opts.garbage)) {
+                    const int n = 1 + static_cast<int>(faults.Next() % 8);
+                    for (int i = 0; i < n; ++i)
+                        out.push_back(static_cast<uint8_t>(faults.Next()));
+                    ++stats.garbageBursts;
+                }
+                if (faults.Chance(m_opts.corrupt)) {
+                    frame[faults.Next() % proto::DATA_FRAME_LEN] ^= static_cast<uint8_t>(1 + faults.Next() % 255);
+                    ++stats.corrupted;
+                }
+                out.insert(out.end(), frame, frame + proto::DATA_FRAME_LEN);
+                ++stats.framesSent;
+            }
+        } else {
+            streaming = false;
+        }
+        m_bStreaming = streaming;
+
+        while (!out.empty()) {
+            const ssize_t n = ::write(m_hMaster, out.data(), out.size());
+            if (n > 0) {
+                Log('>', out.data(), static_cast<size_t>(n));
+                out.erase(out.begin(), out.begin() + n);
+                lastProgress = now;
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else {
+                break;
+            }
+        }
+        if (out.empty()) {
+            lastProgress = now;
+        } else if (now - lastProgress > STALL_FLUSH) {
+            ::tcflush(m_hKeepSlave, TCIFLUSH);
+            lastProgress = now;
+        }
+        if (m_pLog && now - lastLogFlush > milliseconds(1000)) {
+            std::fflush(m_pLog);
+            lastLogFlush = now;
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_statsLock);
+            m_stats = stats;
+        }
+
+        pollfd fds[2] = {{m_hWake[0], POLLIN, 0},
+                         {m_hMaster, static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0}};
+        int timeout = -1;
+        if (streaming)
+            timeout = static_cast<int>(TICK.count());
+        else if (!out.empty() || !masterOk)
+            timeout = 20;
+        const int ready = ::poll(fds, masterOk ? 2 : 1, timeout);
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (ready <= 0)
+            continue;
+        if (fds[0].revents & POLLIN) {
+            uint8_t drain[16];
+            while (::read(m_hWake[0], drain, sizeof drain) > 0) {}
+        }
+        masterOk = true;
+        if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+            uint8_t buf[512];
+            for (;;) {
+                const ssize_t n = ::read(m_hMaster, buf, sizeof buf);
+                if (n <= 0) {
+                    // Nothing more for now; on a hang-up, wait a while before polling again.
+                    if (n == 0 || (errno != EAGAIN && errno != EINTR))
+                        masterOk = false;
+                    break;
+                }
+                Log('<', buf, static_cast<size_t>(n));
+                for (const SimCommand& cmd : parser.Feed(buf, static_cast<size_t>(n))) {
+                    ++stats.commands;
+                    if (!m_opts.silent && !model.HandleCommand(cmd, out))
+                        ++stats.rejected;
+                }
+                stats.skippedBytes = parser.m_qwSkipped;
+            }
+        }
+    }
+    if (m_pLog)
+        std::fflush(m_pLog);
+    std::lock_guard<std::mutex> lock(m_statsLock);
+    m_stats = stats;
+}

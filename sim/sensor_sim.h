@@ -1,0 +1,76 @@
+#pragma once
+// A simulated sensor on the master side of a pseudo-terminal, running on its own thread.
+// The console opens SlavePath() as it would a serial port:
+//   SensorSim sim(opts); sim.Start(); ... sim.SlavePath() ...; sim.Stop();
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Data frames a second that 256000 baud can carry: 25,600 bytes/s over 21-byte frames.
+constexpr double SIM_MAX_RATE = 25600.0 / 21;
+
+struct SensorSimOptions {
+    double rate = 500;          // data frames a second, 1..SIM_MAX_RATE
+    double bpm = 72;            // heart rate of the simulated subject
+    uint64_t seed = 1;          // same seed, same signals
+    double corrupt = 0;         // probability that a data frame goes out with one byte flipped
+    double garbage = 0;         // probability of random bytes ahead of a data frame
+    bool silent = false;        // neither replies nor streams
+    std::string logPath;        // every byte both ways, timestamped; empty: no log
+    std::string linkPath;       // symbolic link to the slave path; empty: none
+};
+
+struct SensorSimStats {
+    uint64_t framesSent = 0;      // data frames queued for the line
+    uint64_t framesDropped = 0;   // data frames lost because nobody read the line
+    uint64_t commands = 0;        // well-formed command frames received
+    uint64_t rejected = 0;        // commands the sensor ignored (bad address or value)
+    uint64_t skippedBytes = 0;    // received bytes that were no command
+    uint64_t corrupted = 0;       // data frames sent with a flipped byte
+    uint64_t garbageBursts = 0;   // runs of random bytes sent
+};
+
+class SensorSim {
+public:
+    explicit SensorSim(SensorSimOptions opts = {});
+    ~SensorSim();
+    SensorSim(const SensorSim&) = delete;
+    SensorSim& operator=(const SensorSim&) = delete;
+
+    // Opens the pseudo-terminal, makes the link and starts the thread. On failure returns
+    // false with a description in *error and leaves nothing behind.
+    bool Start(std::string* error = nullptr);
+    // Ends the thread, removes the link and closes the terminal. Safe to call again.
+    void Stop();
+
+    bool Running() const { return m_thread.joinable(); }
+    const std::string& SlavePath() const { return m_strSlavePath; }
+    const SensorSimOptions& Options() const { return m_opts; }
+    bool Streaming() const { return m_bStreaming.load(); }
+    SensorSimStats Stats() const;
+
+private:
+    void Run();
+    void Cleanup();
+    void Log(char dir, const uint8_t* data, size_t n);
+
+    SensorSimOptions m_opts;
+    std::string m_strSlavePath;
+    int m_hMaster = -1;
+    int m_hKeepSlave = -1;       // held open so the master never sees a hang-up between opens
+    int m_hWake[2] = {-1, -1};   // self-pipe that interrupts the thread's poll
+    bool m_bLinked = false;
+    std::FILE* m_pLog = nullptr;
+    std::chrono::steady_clock::time_point m_t0{};
+    std::thread m_thread;
+    std::atomic<bool> m_bQuit{false};
+    std::atomic<bool> m_bStreaming{false};
+
+    mutable std::mutex m_statsLock;
+    SensorSimStats m_stats;
+};
