@@ -138,5 +138,5 @@ void CSignalGen::Next(uint16_t words[proto::BLOCK_WORDS])
     words[proto::WORD_ECG] = Clamp16(ECG_BASELINE + 8 * resp
         + m_nGain[AMP_ECG] * ECG_COUNTS_PER_GAIN * ecg + Noise(2));
     words[proto::WORD_VOLUME] = Clamp16(VOLUME_BASELINE
-        + m_nGain[AMP_VOLUME] * (12 * resp + 8 * volumePulse) + Noise(1.5));
+        + m_nGain[AMP_VOLUME] * (16 * resp + 15 * volumePulse) + Noise(1.5));
 }
