@@ -1,0 +1,8 @@
+// Veltrin: the pulse-pressure sensor console.
+#include "console_app.h"
+
+int main(int argc, char** argv)
+{
+    CConsoleApp app(argc, argv);
+    return app.Run();
+}

@@ -1,0 +1,257 @@
+// The console dialog: construction from template 102, control binding, the message table,
+// initialisation, the system menu, keys and every way of ending the console.
+#include "sensor_dlg.h"
+
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+
+#include "about_dlg.h"
+#include "modal.h"
+#include "resource_ids.h"
+#include "spin_button.h"
+
+namespace {
+constexpr int TIMER_ID = 1;
+
+template <class T>
+T* Bind(const CDialogLayout& layout, int nID)
+{
+    return qobject_cast<T*>(layout.GetDlgItem(nID));
+}
+} // namespace
+
+CSensorDlg::CSensorDlg(QWidget* pParent)
+    : QDialog(pParent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      ISensorView(), CSensorLink(static_cast<ISensorView&>(*this)),
+      m_hIcon(LoadIconResource(IDR_MAINFRAME))
+{
+    // Creating the window: the template's controls; the serial layer is the member m_comm.
+    m_layout.Build(*this, SensorDialogTemplate());
+    m_stStatus = new QLabel(this);
+    m_stStatus->setGeometry(m_layout.MapDialogRect(
+        QRect(STATUS_LABEL_DLU[0], STATUS_LABEL_DLU[1], STATUS_LABEL_DLU[2], STATUS_LABEL_DLU[3])));
+    m_stStatus->setTextFormat(Qt::PlainText);
+    m_stStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+#ifndef _WIN32
+    m_pSysMenu = new QMenu(this);
+    QAction* pClose = m_pSysMenu->addAction(QStringLiteral("关闭(&C)"));
+    pClose->setData(SC_CLOSE_CMD);
+#endif
+    m_bWindow = true;
+    RouteMessages();
+    OnInitDialog();
+}
+
+CSensorDlg::~CSensorDlg()
+{
+    // A console torn down without ending its modal run still gets its destroy handling.
+    if (m_nDestroyCount == 0)
+        OnDestroy();
+}
+
+void CSensorDlg::DoDataExchange()
+{
+    m_spinVolumeGain = Bind<SpinButton>(m_layout, IDC_SPIN_VOLUME_GAIN);
+    m_spinEcgGain = Bind<SpinButton>(m_layout, IDC_SPIN_ECG_GAIN);
+    m_spinGain3 = Bind<SpinButton>(m_layout, IDC_SPIN_GAIN3);
+    m_spinGain2 = Bind<SpinButton>(m_layout, IDC_SPIN_GAIN2);
+    m_spinGain1 = Bind<SpinButton>(m_layout, IDC_SPIN_GAIN1);
+    m_editVolumeGain = Bind<QLineEdit>(m_layout, IDC_EDIT_VOLUME_GAIN);
+    m_editEcgGain = Bind<QLineEdit>(m_layout, IDC_EDIT_ECG_GAIN);
+    m_editGain3 = Bind<QLineEdit>(m_layout, IDC_EDIT_GAIN3);
+    m_editGain2 = Bind<QLineEdit>(m_layout, IDC_EDIT_GAIN2);
+    m_editGain1 = Bind<QLineEdit>(m_layout, IDC_EDIT_GAIN1);
+    m_editCoef1 = Bind<QLineEdit>(m_layout, IDC_EDIT_COEF1);
+    m_editCoef2 = Bind<QLineEdit>(m_layout, IDC_EDIT_COEF2);
+    m_editCoef3 = Bind<QLineEdit>(m_layout, IDC_EDIT_COEF3);
+    m_framePressureArea = Bind<QFrame>(m_layout, IDC_FRAME_PRESSURE_AREA);
+    m_framePressure3 = Bind<QFrame>(m_layout, IDC_FRAME_PRESSURE3);
+    m_framePressure2 = Bind<QFrame>(m_layout, IDC_FRAME_PRESSURE2);
+    m_framePressure1 = Bind<QFrame>(m_layout, IDC_FRAME_PRESSURE1);
+    m_btnStop = Bind<QPushButton>(m_layout, IDC_BTN_STOP);
+    m_btnStart = Bind<QPushButton>(m_layout, IDC_BTN_START);
+    m_comboPort = Bind<QComboBox>(m_layout, IDC_COMBO_PORT);
+    // 1006 binds to m_comm, which exists without a window.
+}
+
+// The message table: every message, control notification and serial event the console
+// handles, each bound to its handler in one place. Handlers run inside Guard, so an error of
+// the serial layer ends the handler and is shown in the stop-icon box, never reaching Qt.
+void CSensorDlg::RouteMessages()
+{
+    auto button = [this](int nID, void (CSensorDlg::*pHandler)()) {
+        if (auto* pButton = qobject_cast<QPushButton*>(GetDlgItem(nID)))
+            connect(pButton, &QPushButton::clicked, this, [this, pHandler] { Guard([&] { (this->*pHandler)(); }); });
+    };
+    auto spin = [this](int nID, int (CSensorDlg::*pHandler)(int)) {
+        if (auto* pSpin = qobject_cast<SpinButton*>(GetDlgItem(nID)))
+            connect(pSpin, &SpinButton::DeltaPos, this, [this, pHandler](int, int iDelta, int* pResult) {
+                Guard([&] { *pResult = (this->*pHandler)(iDelta); });
+            });
+    };
+
+    // WM_SYSCOMMAND (the stand-in menu; on Windows nativeEvent delivers the native one)
+    if (m_pSysMenu)
+        connect(m_pSysMenu, &QMenu::triggered, this, [this](QAction* pAction) {
+            Guard([&] { OnSysCommand(pAction->data().toUInt(), 0); });
+        });
+    // WM_PAINT: paintEvent; WM_QUERYDRAGICON, WM_SIZE, WM_CTLCOLOR: default processing only.
+    button(IDC_BTN_OPEN, &CSensorDlg::OnOpenDevice);
+    button(IDC_BTN_START, &CSensorDlg::OnStartObserve);
+    button(IDC_BTN_STOP, &CSensorDlg::OnStopObserve);
+    button(IDC_BTN_EXIT, &CSensorDlg::OnExit);
+    // WM_DESTROY: done() and the destructor.
+    connect(&m_timer1, &QTimer::timeout, this, [this] { Guard([&] { OnTimer(TIMER_ID); }); });
+    spin(IDC_SPIN_GAIN1, &CSensorDlg::OnDeltaposSpinGain1);
+    spin(IDC_SPIN_GAIN2, &CSensorDlg::OnDeltaposSpinGain2);
+    spin(IDC_SPIN_GAIN3, &CSensorDlg::OnDeltaposSpinGain3);
+    spin(IDC_SPIN_ECG_GAIN, &CSensorDlg::OnDeltaposSpinEcgGain);
+    spin(IDC_SPIN_VOLUME_GAIN, &CSensorDlg::OnDeltaposSpinVolumeGain);
+    button(IDC_BTN_CALIBRATE1, &CSensorDlg::OnCalibrate1);
+    button(IDC_BTN_CALIBRATE2, &CSensorDlg::OnCalibrate2);
+    button(IDC_BTN_CALIBRATE3, &CSensorDlg::OnCalibrate3);
+    button(IDC_BTN_ZERO1, &CSensorDlg::OnZero1);
+    button(IDC_BTN_ZERO2, &CSensorDlg::OnZero2);
+    button(IDC_BTN_ZERO3, &CSensorDlg::OnZero3);
+    connect(&m_comm, &CMSComm::OnComm, this, [this] { Guard([&] { OnCommEvent(); }); });
+    connect(&m_comm, &CMSComm::PortLost, this, [this](const QString& strDescription) {
+        Guard([&] { OnPortLost(strDescription); });
+    });
+}
+
+void CSensorDlg::OnInitDialog()
+{
+    DoDataExchange();
+
+    const QString strAbout = QString::fromUtf8(LoadResString(IDS_ABOUTBOX));
+    if (!strAbout.isEmpty()) {
+#ifdef _WIN32
+        AppendToNativeSystemMenu(*this, strAbout, IDM_ABOUTBOX);
+#else
+        if (m_pSysMenu) {
+            m_pSysMenu->addSeparator();
+            m_pSysMenu->addAction(strAbout)->setData(static_cast<unsigned>(IDM_ABOUTBOX));
+        }
+#endif
+    }
+
+    setWindowIcon(m_hIcon);  // large and small icon alike
+    if (m_comboPort)
+        m_comboPort->setCurrentIndex(0);
+    SetStatusText(QString(), 0);
+
+    // The waveform control takes frame 1005's place; the frame stays, only lending its rectangle.
+    QRect rcWave = rect();
+    if (QWidget* pFrame = GetDlgItem(IDC_FRAME_WAVE))
+        rcWave = pFrame->geometry();
+    m_waveChart.Create(this, rcWave, IDC_WAVECHART);
+    m_waveChart.raise();
+    m_layout.AddItem(IDC_WAVECHART, &m_waveChart);
+
+    SetDlgItemInt(IDC_EDIT_GAIN1, m_nGainCh1);
+    SetDlgItemInt(IDC_EDIT_GAIN2, m_nGainCh2);
+    SetDlgItemInt(IDC_EDIT_GAIN3, m_nGainCh3);
+    SetDlgItemInt(IDC_EDIT_ECG_GAIN, m_nGainEcg);
+    SetDlgItemInt(IDC_EDIT_VOLUME_GAIN, m_nGainVolume);
+    SetDlgItemInt(IDC_EDIT_COEF1, 100);
+    SetDlgItemInt(IDC_EDIT_COEF2, 100);
+    SetDlgItemInt(IDC_EDIT_COEF3, 100);
+
+    if (m_spinGain1) m_spinGain1->SetRange(1, 5);
+    if (m_spinGain2) m_spinGain2->SetRange(1, 5);
+    if (m_spinGain3) m_spinGain3->SetRange(1, 5);
+    if (m_spinEcgGain) m_spinEcgGain->SetRange(1, 5);
+    if (m_spinVolumeGain) m_spinVolumeGain->SetRange(1, 8);
+
+    m_timer1.start(TIMER_PERIOD_MS);
+    UpdateControlStates();
+
+    // The readouts are painted over their frames, not by the frames themselves.
+    for (QFrame* pFrame : {m_framePressure1, m_framePressure2, m_framePressure3})
+        if (pFrame)
+            pFrame->installEventFilter(this);
+
+    if (QWidget* pFirst = GetDlgItem(IDC_BTN_OPEN))
+        pFirst->setFocus(Qt::OtherFocusReason);
+}
+
+QWidget* CSensorDlg::GetDlgItem(int nID) const { return m_layout.GetDlgItem(nID); }
+
+bool CSensorDlg::OnSysCommand(unsigned nID, qintptr /*lParam*/)
+{
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg dlgAbout(this);
+        RunModal(dlgAbout);
+        return true;
+    }
+    DefaultSysCommand(nID);
+    return false;
+}
+
+void CSensorDlg::DefaultSysCommand(unsigned nID)
+{
+    m_nLastDefaultSysCommand = nID;
+    ++m_nDefaultSysCommands;
+#ifndef _WIN32
+    // The stand-in menu's own item; on Windows the system's default processing does this.
+    if ((nID & 0xFFF0) == SC_CLOSE_CMD)
+        close();
+#endif
+}
+
+void CSensorDlg::contextMenuEvent(QContextMenuEvent* e)
+{
+    QWidget* pChild = childAt(e->pos());
+    const bool bOnWave = pChild && (pChild == &m_waveChart || m_waveChart.isAncestorOf(pChild));
+    if (!m_pSysMenu || bOnWave) {
+        e->ignore();
+        return;
+    }
+    m_pSysMenu->popup(e->globalPos());
+    e->accept();
+}
+
+void CSensorDlg::keyPressEvent(QKeyEvent* e)
+{
+    const bool bPlain = e->modifiers() == Qt::NoModifier ||
+                        (e->key() == Qt::Key_Enter && e->modifiers() == Qt::KeypadModifier);
+    if (bPlain && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
+        // Enter presses the push button that has the focus; anywhere else it ends the console.
+        if (auto* pButton = qobject_cast<QPushButton*>(focusWidget())) {
+            if (pButton->isEnabled())
+                pButton->click();
+        } else {
+            accept();
+        }
+        e->accept();
+        return;
+    }
+    QDialog::keyPressEvent(e);  // Esc: reject()
+}
+
+void CSensorDlg::OnExit()
+{
+    done(QDialog::Rejected);
+}
+
+void CSensorDlg::done(int r)
+{
+    if (m_nDestroyCount == 0)
+        OnDestroy();
+    QDialog::done(r);
+}
+
+void CSensorDlg::OnDestroy()
+{
+    ++m_nDestroyCount;
+    Guard([&] { CSensorLink::OnDestroy(); });
+    m_timer1.stop();
+    m_bWindow = false;
+}
