@@ -1,5 +1,6 @@
 // sensor-sim: the pulse sensor on the far side of a pseudo-terminal. Prints the terminal's path
 // (or links it at --link PATH) and runs until interrupted.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +32,17 @@ bool ParseNumber(const char* text, double lo, double hi, double* out)
     errno = 0;
     const double v = std::strtod(text, &end);
     if (errno != 0 || end == text || *end != '\0' || !(v >= lo && v <= hi))
+        return false;
+    *out = v;
+    return true;
+}
+
+bool ParseSeed(const char* text, uint64_t* out)
+{
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long v = std::strtoull(text, &end, 0);
+    if (errno != 0 || end == text || *end != '\0' || text[0] == '-')
         return false;
     *out = v;
     return true;
@@ -77,7 +89,7 @@ int main(int argc, char** argv)
         bool ok = true;
         if (arg == "--rate") { ok = ParseNumber(value.c_str(), 1, SIM_MAX_RATE, &v); opts.rate = v; }
         else if (arg == "--bpm") { ok = ParseNumber(value.c_str(), 30, 220, &v); opts.bpm = v; }
-        else if (arg == "--seed") { ok = ParseNumber(value.c_str(), 0, 1e18, &v); opts.seed = static_cast<uint64_t>(v); }
+        else if (arg == "--seed") { ok = ParseSeed(value.c_str(), &opts.seed); }
         else if (arg == "--corrupt") { ok = ParseNumber(value.c_str(), 0, 1, &v); opts.corrupt = v; }
         else if (arg == "--garbage") { ok = ParseNumber(value.c_str(), 0, 1, &v); opts.garbage = v; }
         else if (arg == "--log") { ok = !value.empty(); opts.logPath = value; }
