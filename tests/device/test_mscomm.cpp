@@ -2,6 +2,8 @@
 // the sensor side on the pty master.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "mscomm.h"
 #include "support/pty_pair.h"
 
@@ -171,6 +173,23 @@ TEST_F(MSCommPty, PortLostOnceWhenTheDeviceGoesAway)
     });
     ASSERT_TRUE(next.Write({0xF0, 0x1F, 0x00, 0x33}));
     EXPECT_TRUE(WaitUntil([&] { return nReceive > 0; }));
+}
+
+TEST_F(MSCommPty, BusyWhileAnotherHoldsItReleasedOnDestruction)
+{
+    auto first = std::make_unique<CMSComm>();
+    OpenLikeConsole(*first);
+    CMSComm second;
+    second.SetCommPort(PORT);
+    try {
+        second.SetPortOpen(true);
+        ADD_FAILURE() << "a port in use opened twice";
+    } catch (const CommError& e) {
+        EXPECT_TRUE(e.Description().contains(QString::fromStdString(m_pty.SlavePath()))) << e.what();
+    }
+    first.reset();
+    EXPECT_NO_THROW(second.SetPortOpen(true));
+    EXPECT_TRUE(second.GetPortOpen());
 }
 
 TEST(MSComm, RefusalsCarryADescription)
