@@ -309,8 +309,7 @@ void CMSComm::OnErrorOccurred(int error)
             m_pPort->clearError();
         return;
     default:
-        // A failed write leaves the port usable; the call that failed reports it.
-        m_pPort->clearError();
+        // Open and write failures are reported by the call that failed, from errorString().
         return;
     }
 }

@@ -186,6 +186,7 @@ TEST_F(MSCommPty, BusyWhileAnotherHoldsItReleasedOnDestruction)
         ADD_FAILURE() << "a port in use opened twice";
     } catch (const CommError& e) {
         EXPECT_TRUE(e.Description().contains(QString::fromStdString(m_pty.SlavePath()))) << e.what();
+        EXPECT_FALSE(e.Description().endsWith(QStringLiteral("No error"))) << e.what();
     }
     first.reset();
     EXPECT_NO_THROW(second.SetPortOpen(true));
@@ -204,6 +205,7 @@ TEST(MSComm, RefusalsCarryADescription)
     } catch (const CommError& e) {
         EXPECT_TRUE(e.Description().contains(QStringLiteral("/dev/veltrin-no-such-device"))) << e.what();
         EXPECT_TRUE(e.Description().contains(QStringLiteral("COM3"))) << e.what();
+        EXPECT_TRUE(e.Description().contains(QStringLiteral("No such file or directory"))) << e.what();
     }
     EXPECT_FALSE(comm.GetPortOpen());
     EXPECT_THROW(comm.SetOutput(Bytes({0xF0, 0x2F, 0x01, 0x33})), CommError);
