@@ -13,25 +13,33 @@
 #include "resource_ids.h"
 #include "sensor_dlg.h"
 
-ConsoleOptions ParseConsoleArguments(const QStringList& args)
+QString ConsoleHelpText(const QString& strProgram)
 {
-    ConsoleOptions opts;
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Console for a three-channel pulse-pressure sensor on a serial port."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit."));
 #ifdef _WIN32
     const QString strDefault = QStringLiteral("COMN");
 #else
     const QString strDefault = QStringLiteral("/dev/ttyS(N-1)");
 #endif
-    const QCommandLineOption com(QStringLiteral("com"),
-                                 QStringLiteral("Use device PATH as serial port COMN (chosen in the port list as "
-                                                "\"COMN\"), e.g. --com 1=/dev/ttyUSB0. May be repeated. "
-                                                "Unmapped, COMN is %1.").arg(strDefault),
-                                 QStringLiteral("N=PATH"));
+    return QStringLiteral(
+               "Usage: %1 [--com N=PATH]...\n"
+               "Console for a three-channel pulse-pressure sensor on a serial port.\n\n"
+               "Options:\n"
+               "  --com N=PATH  Use serial device PATH as port COMN (entry N of the port list),\n"
+               "                e.g. --com 1=/dev/ttyUSB0. May be repeated. Unmapped, COMN is\n"
+               "                %2.\n"
+               "  -h, --help    List the options and exit.\n")
+        .arg(strProgram, strDefault);
+}
+
+ConsoleOptions ParseConsoleArguments(const QStringList& args)
+{
+    ConsoleOptions opts;
+    QCommandLineParser parser;
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("List the options and exit."));
+    const QCommandLineOption com(QStringLiteral("com"), QString(), QStringLiteral("N=PATH"));
     parser.addOption(help);
     parser.addOption(com);
-    opts.strHelpText = parser.helpText();
+    opts.strHelpText = ConsoleHelpText(args.isEmpty() ? QStringLiteral("Veltrin") : ApplicationNameFromPath(args.first()));
     if (!parser.parse(args)) {
         opts.strError = parser.errorText();
         return opts;
@@ -77,9 +85,13 @@ CConsoleApp::CConsoleApp(int& argc, char** argv) : m_app(argc, argv)
     QApplication::setWindowIcon(LoadIconResource(IDR_MAINFRAME));
 }
 
-int CConsoleApp::Run()
+int CConsoleApp::Main(int argc, char** argv)
 {
-    const ConsoleOptions opts = ParseConsoleArguments(QCoreApplication::arguments());
+    // The command line is handled before any window system is needed, so --help works anywhere.
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const ConsoleOptions opts = ParseConsoleArguments(args);
     if (!opts.strError.isEmpty()) {
         std::fprintf(stderr, "%s\n\n%s", qPrintable(opts.strError), qPrintable(opts.strHelpText));
         return 2;
@@ -93,7 +105,8 @@ int CConsoleApp::Run()
         std::fprintf(stderr, "%s\n", qPrintable(strError));
         return 2;
     }
-    return InitInstance();
+    CConsoleApp app(argc, argv);
+    return app.InitInstance();
 }
 
 int CConsoleApp::InitInstance()

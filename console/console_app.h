@@ -13,6 +13,8 @@ struct ConsoleOptions {
     QString strHelpText;   // the usage text
 };
 
+// The usage text, naming the program strProgram.
+QString ConsoleHelpText(const QString& strProgram);
 // Parses the console's command line (args[0] is the program). Pure: nothing is applied.
 ConsoleOptions ParseConsoleArguments(const QStringList& args);
 // Applies the parsed options (the port mappings); false with *pError set when one is refused.
@@ -28,8 +30,8 @@ public:
     CConsoleApp(const CConsoleApp&) = delete;
     CConsoleApp& operator=(const CConsoleApp&) = delete;
 
-    // Handles the command line, then InitInstance; returns the process exit code.
-    int Run();
+    // The program: handles the command line, then runs the console; returns the exit code.
+    static int Main(int argc, char** argv);
     // Runs the console modally; returns 0 when it has ended.
     int InitInstance();
 

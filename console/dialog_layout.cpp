@@ -155,6 +155,12 @@ QWidget* CDialogLayout::CreateControl(QWidget& dlg, const DlgItemTemplate& item)
     case CtlKind::GroupBox: {
         auto* pGroup = new QGroupBox(strText, &dlg);
         pGroup->setFocusPolicy(Qt::NoFocus);
+        // The caption sits on the top edge, the edge half a line below the control's top.
+        pGroup->setStyleSheet(QStringLiteral(
+            "QGroupBox { border: 1px solid palette(mid); border-radius: 0px; margin-top: %1px; }"
+            "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: %2px; padding: 0px 1px; }")
+                                  .arg(QFontMetrics(m_font).height() / 2)
+                                  .arg(m_units.cx + 1));
         pWidget = pGroup;
         break;
     }

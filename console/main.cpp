@@ -3,6 +3,5 @@
 
 int main(int argc, char** argv)
 {
-    CConsoleApp app(argc, argv);
-    return app.Run();
+    return CConsoleApp::Main(argc, argv);
 }

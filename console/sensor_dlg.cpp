@@ -86,14 +86,14 @@ void CSensorDlg::DoDataExchange()
 // the serial layer ends the handler and is shown in the stop-icon box, never reaching Qt.
 void CSensorDlg::RouteMessages()
 {
-    auto button = [this](int nID, void (CSensorDlg::*pHandler)()) {
+    auto button = [this](int nID, auto handler) {
         if (auto* pButton = qobject_cast<QPushButton*>(GetDlgItem(nID)))
-            connect(pButton, &QPushButton::clicked, this, [this, pHandler] { Guard([&] { (this->*pHandler)(); }); });
+            connect(pButton, &QPushButton::clicked, this, [this, handler] { Guard(handler); });
     };
-    auto spin = [this](int nID, int (CSensorDlg::*pHandler)(int)) {
+    auto spin = [this](int nID, auto handler) {
         if (auto* pSpin = qobject_cast<SpinButton*>(GetDlgItem(nID)))
-            connect(pSpin, &SpinButton::DeltaPos, this, [this, pHandler](int, int iDelta, int* pResult) {
-                Guard([&] { *pResult = (this->*pHandler)(iDelta); });
+            connect(pSpin, &SpinButton::DeltaPos, this, [this, handler](int, int iDelta, int* pResult) {
+                Guard([&] { *pResult = handler(iDelta); });
             });
     };
 
@@ -103,23 +103,23 @@ void CSensorDlg::RouteMessages()
             Guard([&] { OnSysCommand(pAction->data().toUInt(), 0); });
         });
     // WM_PAINT: paintEvent; WM_QUERYDRAGICON, WM_SIZE, WM_CTLCOLOR: default processing only.
-    button(IDC_BTN_OPEN, &CSensorDlg::OnOpenDevice);
-    button(IDC_BTN_START, &CSensorDlg::OnStartObserve);
-    button(IDC_BTN_STOP, &CSensorDlg::OnStopObserve);
-    button(IDC_BTN_EXIT, &CSensorDlg::OnExit);
+    button(IDC_BTN_OPEN, [this] { OnOpenDevice(); });
+    button(IDC_BTN_START, [this] { OnStartObserve(); });
+    button(IDC_BTN_STOP, [this] { OnStopObserve(); });
+    button(IDC_BTN_EXIT, [this] { OnExit(); });
     // WM_DESTROY: done() and the destructor.
     connect(&m_timer1, &QTimer::timeout, this, [this] { Guard([&] { OnTimer(TIMER_ID); }); });
-    spin(IDC_SPIN_GAIN1, &CSensorDlg::OnDeltaposSpinGain1);
-    spin(IDC_SPIN_GAIN2, &CSensorDlg::OnDeltaposSpinGain2);
-    spin(IDC_SPIN_GAIN3, &CSensorDlg::OnDeltaposSpinGain3);
-    spin(IDC_SPIN_ECG_GAIN, &CSensorDlg::OnDeltaposSpinEcgGain);
-    spin(IDC_SPIN_VOLUME_GAIN, &CSensorDlg::OnDeltaposSpinVolumeGain);
-    button(IDC_BTN_CALIBRATE1, &CSensorDlg::OnCalibrate1);
-    button(IDC_BTN_CALIBRATE2, &CSensorDlg::OnCalibrate2);
-    button(IDC_BTN_CALIBRATE3, &CSensorDlg::OnCalibrate3);
-    button(IDC_BTN_ZERO1, &CSensorDlg::OnZero1);
-    button(IDC_BTN_ZERO2, &CSensorDlg::OnZero2);
-    button(IDC_BTN_ZERO3, &CSensorDlg::OnZero3);
+    spin(IDC_SPIN_GAIN1, [this](int iDelta) { return OnDeltaposSpinGain1(iDelta); });
+    spin(IDC_SPIN_GAIN2, [this](int iDelta) { return OnDeltaposSpinGain2(iDelta); });
+    spin(IDC_SPIN_GAIN3, [this](int iDelta) { return OnDeltaposSpinGain3(iDelta); });
+    spin(IDC_SPIN_ECG_GAIN, [this](int iDelta) { return OnDeltaposSpinEcgGain(iDelta); });
+    spin(IDC_SPIN_VOLUME_GAIN, [this](int iDelta) { return OnDeltaposSpinVolumeGain(iDelta); });
+    button(IDC_BTN_CALIBRATE1, [this] { OnCalibrate1(); });
+    button(IDC_BTN_CALIBRATE2, [this] { OnCalibrate2(); });
+    button(IDC_BTN_CALIBRATE3, [this] { OnCalibrate3(); });
+    button(IDC_BTN_ZERO1, [this] { OnZero1(); });
+    button(IDC_BTN_ZERO2, [this] { OnZero2(); });
+    button(IDC_BTN_ZERO3, [this] { OnZero3(); });
     connect(&m_comm, &CMSComm::OnComm, this, [this] { Guard([&] { OnCommEvent(); }); });
     connect(&m_comm, &CMSComm::PortLost, this, [this](const QString& strDescription) {
         Guard([&] { OnPortLost(strDescription); });

@@ -125,4 +125,4 @@ bool AppendToNativeSystemMenu(QWidget& wnd, const QString& strItem, unsigned nCo
 
 // The dialog's stand-in rectangle for the status label, in dialog units: inside group "设备",
 // under the start and stop buttons, where the template leaves room.
-constexpr int STATUS_LABEL_DLU[4] = {552, 417, 114, 9};
+constexpr int STATUS_LABEL_DLU[4] = {558, 417, 104, 9};
