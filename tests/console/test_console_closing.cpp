@@ -85,7 +85,7 @@ TEST_F(ClosingTest, EveryWayOutStopsAnObservingSensorOnce)
                 EXPECT_FALSE(dlg->IsWindow());
             }
             dlg.reset();
-            EXPECT_EQ(m_pty.Read(bObserving ? 1000 : 200, bObserving ? 8 : 1), bObserving ? STOP : Bytes());
+            EXPECT_EQ(m_pty.Read(bObserving ? 1000 : 200, bObserving ? STOP.size() : 1), bObserving ? STOP : Bytes());
             // Nothing more afterwards: the destroy handling ran only once.
             EXPECT_TRUE(m_pty.Read(150).empty());
             EXPECT_TRUE(m_modals.empty());
