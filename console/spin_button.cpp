@@ -17,7 +17,6 @@ constexpr int REPEAT_RATE_MS = 100;   // held arrow: following repeats
 SpinButton::SpinButton(QWidget* parent) : QWidget(parent)
 {
     setFocusPolicy(Qt::ClickFocus);
-    setAttribute(Qt::WA_Hover, false);
 }
 
 void SpinButton::SetRange(int nLower, int nUpper)

@@ -51,7 +51,7 @@ protected:
 void KeyTo(QWidget* w, Qt::Key key)
 {
     w->setFocus();
-    QTest::keyClick(w, key);
+    QTest::keyClick(w->window()->focusWidget(), key);
 }
 
 struct ClosingPath {
@@ -60,11 +60,11 @@ struct ClosingPath {
 };
 
 const ClosingPath g_paths[] = {
-    {"Esc", [](CSensorDlg& d) { QTest::keyClick(d.GetDlgItem(IDC_BTN_OPEN), Qt::Key_Escape); }},
+    {"Esc in a coefficient edit", [](CSensorDlg& d) { KeyTo(d.m_editCoef2, Qt::Key_Escape); }},
     {"close box", [](CSensorDlg& d) { d.close(); }},
     {"Enter in a coefficient edit", [](CSensorDlg& d) { KeyTo(d.m_editCoef1, Qt::Key_Return); }},
     {"Enter in the port field",
-     [](CSensorDlg& d) { KeyTo(qobject_cast<QComboBox*>(d.GetDlgItem(IDC_COMBO_PORT))->lineEdit(), Qt::Key_Return); }},
+     [](CSensorDlg& d) { KeyTo(d.GetDlgItem(IDC_COMBO_PORT), Qt::Key_Return); }},
     {"button 1007", [](CSensorDlg& d) { qobject_cast<QPushButton*>(d.GetDlgItem(IDC_BTN_EXIT))->click(); }},
     {"window torn down", [](CSensorDlg&) {}},  // the test deletes the console
 };
