@@ -9,6 +9,11 @@
 struct ConsoleOptions {
     QStringList portMaps;  // "N=PATH" of every --com, in order
     bool bHelp = false;
+    bool bDemo = false;            // COM1 is a simulated sensor run by the console itself
+    double dDemoRate = 0;          // its data frames a second; 0: the simulator's default
+    QString strScreenshot;         // non-empty: save the window to this PNG and exit
+    int nScreenshotAfterMs = 3000; // how long the console runs before the picture is taken
+    bool bScroll = false;          // the traces start in scrolling mode instead of page flip
     QString strError;      // non-empty: the command line was refused, with this reason
     QString strHelpText;   // the usage text
 };
@@ -32,8 +37,9 @@ public:
 
     // The program: handles the command line, then runs the console; returns the exit code.
     static int Main(int argc, char** argv);
-    // Runs the console modally; returns 0 when it has ended.
-    int InitInstance();
+    // Runs the console modally; returns 0 when it has ended. With a screenshot asked for, the
+    // console ends by itself after the picture: 0, or 2 when the file could not be written.
+    int InitInstance(const ConsoleOptions& opts = ConsoleOptions());
 
     QApplication& App() { return m_app; }
 

@@ -58,6 +58,12 @@ SensorSimStats SensorSim::Stats() const
     return m_stats;
 }
 
+std::vector<uint8_t> SensorSim::Received() const
+{
+    std::lock_guard<std::mutex> lock(m_statsLock);
+    return m_received;
+}
+
 bool SensorSim::Start(std::string* error)
 {
     auto fail = [&](const std::string& why) {
@@ -110,6 +116,7 @@ bool SensorSim::Start(std::string* error)
     {
         std::lock_guard<std::mutex> lock(m_statsLock);
         m_stats = SensorSimStats{};
+        m_received.clear();
     }
     try {
         m_thread = std::thread(&SensorSim::Run, this);
@@ -275,6 +282,11 @@ void SensorSim::Run()
                     break;
                 }
                 Log('<', buf, static_cast<size_t>(n));
+                {
+                    std::lock_guard<std::mutex> lock(m_statsLock);
+                    const size_t keep = std::min(static_cast<size_t>(n), RECEIVED_LIMIT - m_received.size());
+                    m_received.insert(m_received.end(), buf, buf + keep);
+                }
                 for (const SimCommand& cmd : parser.Feed(buf, static_cast<size_t>(n))) {
                     ++stats.commands;
                     if (!m_opts.silent && !model.HandleCommand(cmd, out))

@@ -53,6 +53,9 @@ public:
     const SensorSimOptions& Options() const { return m_opts; }
     bool Streaming() const { return m_bStreaming.load(); }
     SensorSimStats Stats() const;
+    // Every byte received from the console so far (up to RECEIVED_LIMIT), in order.
+    std::vector<uint8_t> Received() const;
+    static constexpr size_t RECEIVED_LIMIT = 1 << 20;
 
 private:
     void Run();
@@ -73,4 +76,5 @@ private:
 
     mutable std::mutex m_statsLock;
     SensorSimStats m_stats;
+    std::vector<uint8_t> m_received;  // guarded by m_statsLock
 };
