@@ -184,6 +184,7 @@ int CConsoleApp::Main(int argc, char** argv)
 
     // The simulated sensor outlives the console: the console's port must be closed before the
     // terminal goes, or it would see a hang-up and report a lost device.
+#ifdef VELTRIN_HAVE_PTY_SIM
     std::unique_ptr<SensorSim> pSim;
     if (opts.bDemo) {
         SensorSimOptions simOpts;
@@ -197,13 +198,21 @@ int CConsoleApp::Main(int argc, char** argv)
         }
         CMSComm::MapPort(1, QString::fromStdString(pSim->SlavePath()));
     }
+#else
+    if (opts.bDemo) {
+        std::fprintf(stderr, "--demo needs pseudo-terminals, which this platform does not offer\n");
+        return 1;
+    }
+#endif
     int nResult = 0;
     {
         CConsoleApp app(argc, argv);
         nResult = app.InitInstance(opts);
     }
+#ifdef VELTRIN_HAVE_PTY_SIM
     if (pSim)
         pSim->Stop();
+#endif
     return nResult;
 }
 
