@@ -12,22 +12,6 @@ namespace {
 constexpr int kSmallWidth = 6;
 constexpr int kC = 10;
 
-TEST(WaveStore, StartsEmptyInPageFlipModeWithTheStartUpZoom)
-{
-    CWaveChart chart;
-    EXPECT_EQ(chart.m_bZoomX, 0);
-    EXPECT_EQ(chart.m_bZoomY, 1);
-    EXPECT_EQ(chart.m_bScroll, 0);
-    EXPECT_EQ(chart.m_nZoomX, 60);
-    EXPECT_EQ(chart.m_nZoomY, 15);
-    EXPECT_EQ(chart.m_nWinExtX, 100);
-    EXPECT_EQ(chart.m_nWinExtY, -100);
-    EXPECT_EQ(chart.m_nCapacity, 0);
-    EXPECT_EQ(chart.m_nStart, 0);
-    EXPECT_EQ(chart.m_nCount, 0);
-    EXPECT_EQ(chart.m_wData[4][WAVE_BUF_LEN - 1], 0);
-}
-
 TEST(WaveStore, CapacityFollowsWidthAndXZoom)
 {
     struct Case { int nWidth; int nZoomX; int nCapacity; };
