@@ -4,41 +4,12 @@
 // records what the link asks of it.
 #include <gtest/gtest.h>
 
-#include <QMap>
-#include <QStringList>
-
 #include <algorithm>
 #include <vector>
 
+#include "fake_view.h"
 #include "sensor_link.h"
 #include "support/pty_pair.h"
-
-class FakeView : public ISensorView {
-public:
-    std::vector<bool> m_spinStates;  // every EnableGainSpins call
-    QStringList m_captions;          // every SetOpenButtonText call
-    QStringList m_messages;
-    QStringList m_errors;
-    QMap<int, int> m_ints;
-    QMap<int, QString> m_texts;
-    QString m_strStatus;
-    std::vector<bool> m_statusShown;  // every ShowStatusLabel call
-    int m_nSelection = 0;
-    int m_nSamples = 0;
-
-    void EnableGainSpins(bool bEnable) override { m_spinStates.push_back(bEnable); }
-    void AddSamples(int, int, int, int, int) override { ++m_nSamples; }
-    bool IsWindow() const override { return true; }
-    void InvalidatePressureArea() override {}
-    int GetPortSelection() const override { return m_nSelection; }
-    void SetOpenButtonText(const QString& strText) override { m_captions << strText; }
-    void SetDlgItemInt(int nID, int nValue) override { m_ints[nID] = nValue; }
-    QString GetDlgItemText(int nID) const override { return m_texts.value(nID); }
-    void MessageBox(const QString& strText) override { m_messages << strText; }
-    void ShowErrorBox(const QString& strText) override { m_errors << strText; }
-    void SetStatusLabelText(const QString& strText) override { m_strStatus = strText; }
-    void ShowStatusLabel(bool bShow) override { m_statusShown.push_back(bShow); }
-};
 
 using Bytes = std::vector<uint8_t>;
 

@@ -51,7 +51,7 @@ TEST_F(LinkTest, OpenConfiguresThePortPausesAndEnablesTheSpins)
     Act([&] { m_link.OnStartObserve(); });
     EXPECT_EQ(Wire(4), (Bytes{0xF0, 0x2F, 0x01, 0x32}));
     StreamOneDataFrame();
-    EXPECT_EQ(m_view.m_nSamples, 1);
+    EXPECT_EQ(m_view.m_samples.size(), 1u);
 }
 
 TEST_F(LinkTest, CloseWhileObservingSendsNothingAndDisablesTheSpins)

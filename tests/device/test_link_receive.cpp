@@ -5,6 +5,7 @@
 #include <array>
 #include <vector>
 
+#include "fake_view.h"
 #include "protocol.h"
 #include "sensor_link.h"
 #include "support/pty_pair.h"
@@ -12,27 +13,6 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-class CountingView : public ISensorView {
-public:
-    int m_nEnable = 0;       // EnableGainSpins calls, i.e. UpdateControlStates
-    int m_nInvalidate = 0;
-    bool m_bWindow = true;
-    std::vector<std::array<int, 5>> m_samples;
-
-    void EnableGainSpins(bool) override { ++m_nEnable; }
-    void AddSamples(int a, int b, int c, int d, int e) override { m_samples.push_back({a, b, c, d, e}); }
-    bool IsWindow() const override { return m_bWindow; }
-    void InvalidatePressureArea() override { ++m_nInvalidate; }
-    int GetPortSelection() const override { return 0; }
-    void SetOpenButtonText(const QString&) override {}
-    void SetDlgItemInt(int, int) override {}
-    QString GetDlgItemText(int) const override { return {}; }
-    void MessageBox(const QString&) override {}
-    void ShowErrorBox(const QString&) override {}
-    void SetStatusLabelText(const QString&) override {}
-    void ShowStatusLabel(bool) override {}
-};
 
 Bytes DataFrame(const std::array<uint16_t, 8>& words, bool good = true)
 {
@@ -67,7 +47,7 @@ protected:
 
     FakePlatform m_platform;
     ScopedPlatform m_scoped{m_platform};
-    CountingView m_view;
+    FakeView m_view;
     CSensorLink m_link{m_view};
 };
 
@@ -75,19 +55,19 @@ TEST_F(LinkReceive, ObservingFlagFollowsTheSensor)
 {
     Deliver(DataFrame(WORDS));
     EXPECT_EQ(m_link.m_bObserving, 1);
-    EXPECT_EQ(m_view.m_nEnable, 1);
+    EXPECT_EQ(m_view.EnableCalls(), 1);
     Deliver(DataFrame(WORDS));
     Deliver(DataFrame(WORDS, false));
-    EXPECT_EQ(m_view.m_nEnable, 1) << "later data frames change nothing";
+    EXPECT_EQ(m_view.EnableCalls(), 1) << "later data frames change nothing";
     Deliver(STOP);
     EXPECT_EQ(m_link.m_bObserving, 0);
-    EXPECT_EQ(m_view.m_nEnable, 2);
+    EXPECT_EQ(m_view.EnableCalls(), 2);
     Deliver(STOP);  // while not observing: still a call, the flag stays 0
     EXPECT_EQ(m_link.m_bObserving, 0);
-    EXPECT_EQ(m_view.m_nEnable, 3);
+    EXPECT_EQ(m_view.EnableCalls(), 3);
     Deliver(DataFrame(WORDS, false));  // a bad block still starts a run
     EXPECT_EQ(m_link.m_bObserving, 1);
-    EXPECT_EQ(m_view.m_nEnable, 4);
+    EXPECT_EQ(m_view.EnableCalls(), 4);
     EXPECT_EQ(m_view.m_samples.size(), 2u) << "only the good blocks reach the waveform";
 }
 
@@ -107,7 +87,7 @@ TEST_F(LinkReceive, EveryRecognisedFrameAnswersThePendingCommand)
     EXPECT_EQ(m_link.m_byPendingCode, 0x34);
     EXPECT_EQ(m_link.m_nSendCount, 2);
     EXPECT_EQ(m_link.m_bObserving, 0);
-    EXPECT_EQ(m_view.m_nEnable, 2);  // the run started by the first data frame, and the stop
+    EXPECT_EQ(m_view.EnableCalls(), 2);  // the run started by the first data frame, and the stop
 }
 
 TEST_F(LinkReceive, InformationAndDateAreRecorded)
@@ -118,7 +98,7 @@ TEST_F(LinkReceive, InformationAndDateAreRecorded)
     EXPECT_EQ(Bytes(m_link.m_byDeviceDate, m_link.m_byDeviceDate + 4), (Bytes{0x1C, 0x02, 0x08, 0x14}));
     EXPECT_EQ(m_link.m_strDeviceDate, QStringLiteral("2008-02-28"));
     EXPECT_EQ(m_link.m_bObserving, 0);
-    EXPECT_EQ(m_view.m_nEnable, 0);
+    EXPECT_EQ(m_view.EnableCalls(), 0);
 }
 
 TEST_F(LinkReceive, FeedSplitsTheBlock)
@@ -205,7 +185,7 @@ TEST_F(LinkReceive, SerialEventsThroughAPseudoTerminal)
         burst.insert(burst.end(), d.begin(), d.end());
     burst.insert(burst.end(), STOP.begin(), STOP.end());
     ASSERT_TRUE(pty.Write(burst));
-    EXPECT_TRUE(WaitUntil([&] { return m_link.m_bObserving == 0 && m_view.m_nEnable == 2; }));
+    EXPECT_TRUE(WaitUntil([&] { return m_link.m_bObserving == 0 && m_view.EnableCalls() == 2; }));
     EXPECT_EQ(m_view.m_samples.size(), 501u);
     EXPECT_EQ(m_link.m_ring.Count(), 0);
     CMSComm::ClearPortMap();
