@@ -56,6 +56,13 @@ bool ParseSettings(const QString& strSettings, ParsedSettings& out)
     return true;
 }
 
+// Refuses a property value below its minimum, naming the property.
+void RequireAtLeast(int nValue, int nMin, const char* pszWhat)
+{
+    if (nValue < nMin)
+        throw CommError(QStringLiteral("Invalid %1 %2.").arg(QLatin1String(pszWhat)).arg(nValue));
+}
+
 // Applies parsed settings; on an open port each setter reconfigures the line at once.
 bool ApplySettings(QSerialPort& port, const ParsedSettings& s)
 {
@@ -131,16 +138,14 @@ void CMSComm::SetCommPort(short nPort)
 
 void CMSComm::SetInBufferSize(short nBytes)
 {
-    if (nBytes < 1)
-        throw CommError(QStringLiteral("Invalid input buffer size %1.").arg(nBytes));
+    RequireAtLeast(nBytes, 1, "input buffer size");
     m_nInBufferSize = nBytes;
     m_pPort->setReadBufferSize(nBytes);
 }
 
 void CMSComm::SetOutBufferSize(short nBytes)
 {
-    if (nBytes < 1)
-        throw CommError(QStringLiteral("Invalid output buffer size %1.").arg(nBytes));
+    RequireAtLeast(nBytes, 1, "output buffer size");
     m_nOutBufferSize = nBytes;
 }
 
@@ -173,22 +178,19 @@ void CMSComm::SetSettings(const QString& strSettings)
 
 void CMSComm::SetRThreshold(short n)
 {
-    if (n < 0)
-        throw CommError(QStringLiteral("Invalid receive threshold %1.").arg(n));
+    RequireAtLeast(n, 0, "receive threshold");
     m_nRThreshold = n;
 }
 
 void CMSComm::SetSThreshold(short n)
 {
-    if (n < 0)
-        throw CommError(QStringLiteral("Invalid send threshold %1.").arg(n));
+    RequireAtLeast(n, 0, "send threshold");
     m_nSThreshold = n;
 }
 
 void CMSComm::SetInputLen(short n)
 {
-    if (n < 0)
-        throw CommError(QStringLiteral("Invalid input length %1.").arg(n));
+    RequireAtLeast(n, 0, "input length");
     m_nInputLen = n;
 }
 
