@@ -191,8 +191,54 @@ bool CSensorDlg::OnSysCommand(unsigned nID, qintptr /*lParam*/)
         RunModal(dlgAbout);
         return true;
     }
+    for (const SysCommand& cmd : m_sysCommands) {
+        if ((nID & 0xFFF0) == cmd.nID) {
+            const std::function<void()> handler = cmd.handler;  // the handler may add commands
+            if (handler)
+                handler();
+            return true;
+        }
+    }
     DefaultSysCommand(nID);
     return false;
+}
+
+void CSensorDlg::AddSysCommand(unsigned nID, const QString& strText, std::function<void()> handler)
+{
+    SysCommand cmd;
+    cmd.nID = nID & 0xFFF0;
+    cmd.strText = strText;
+    cmd.handler = std::move(handler);
+#ifdef _WIN32
+    AppendToNativeSystemMenu(*this, strText, cmd.nID, false);
+#else
+    if (m_pSysMenu) {
+        // Above the separator that leads to About, so About stays the menu's last item.
+        QAction* pBefore = nullptr;
+        const QList<QAction*> actions = m_pSysMenu->actions();
+        for (int i = 1; i < actions.size(); ++i)
+            if (actions[i]->data().toUInt() == IDM_ABOUTBOX && actions[i - 1]->isSeparator())
+                pBefore = actions[i - 1];
+        cmd.pAction = new QAction(strText, m_pSysMenu);
+        cmd.pAction->setData(cmd.nID);
+        m_pSysMenu->insertAction(pBefore, cmd.pAction);
+    }
+#endif
+    m_sysCommands.push_back(std::move(cmd));
+}
+
+void CSensorDlg::SetSysCommandText(unsigned nID, const QString& strText)
+{
+    for (SysCommand& cmd : m_sysCommands) {
+        if (cmd.nID != (nID & 0xFFF0))
+            continue;
+        cmd.strText = strText;
+        if (cmd.pAction)
+            cmd.pAction->setText(strText);
+#ifdef _WIN32
+        SetNativeSystemMenuText(*this, strText, cmd.nID);
+#endif
+    }
 }
 
 void CSensorDlg::DefaultSysCommand(unsigned nID)

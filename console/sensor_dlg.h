@@ -6,6 +6,9 @@
 #include <QIcon>
 #include <QTimer>
 
+#include <functional>
+#include <vector>
+
 #include "dialog_layout.h"
 #include "sensor_link.h"
 #include "wave_chart.h"
@@ -44,6 +47,11 @@ public:
     // The stand-in for the system menu where the platform gives none (right click on the
     // dialog's background); nullptr on Windows, where the native system menu is used.
     QMenu* SystemMenu() const { return m_pSysMenu; }
+    // Adds a command beside About on the system menu (the stand-in menu elsewhere): nID a
+    // multiple of 16 below 0xF000, handled by OnSysCommand through handler (run inside Guard).
+    void AddSysCommand(unsigned nID, const QString& strText, std::function<void()> handler);
+    // Changes the text of a command added by AddSysCommand (e.g. start / stop).
+    void SetSysCommandText(unsigned nID, const QString& strText);
     // Last system command passed on to the default processing, and how many were.
     unsigned m_nLastDefaultSysCommand = 0;
     int m_nDefaultSysCommands = 0;
@@ -114,14 +122,24 @@ private:
     void DefaultSysCommand(unsigned nID);
     void PaintReadout(QFrame& frame, int nValue, const char* pszFormat);
 
+    struct SysCommand {
+        unsigned nID = 0;
+        QString strText;
+        std::function<void()> handler;
+        QAction* pAction = nullptr;  // its item on the stand-in menu
+    };
+
     CDialogLayout m_layout;
     QMenu* m_pSysMenu = nullptr;
+    std::vector<SysCommand> m_sysCommands;
     QTimer m_timer1;              // timer 1, 50 ms
     bool m_bWindow = false;       // from creation until the window-destroy handling
 };
 
-// Appends a separator and the About item (command 16) to the native system menu (Windows).
-bool AppendToNativeSystemMenu(QWidget& wnd, const QString& strItem, unsigned nCommand);
+// Appends an item to the native system menu (Windows), after a separator when bSeparator.
+bool AppendToNativeSystemMenu(QWidget& wnd, const QString& strItem, unsigned nCommand, bool bSeparator = true);
+// Changes the text of an item of the native system menu (Windows).
+bool SetNativeSystemMenuText(QWidget& wnd, const QString& strItem, unsigned nCommand);
 
 // The dialog's stand-in rectangle for the status label, in dialog units: inside group "设备",
 // under the start and stop buttons, where the template leaves room.

@@ -6,14 +6,23 @@
 // <windows.h> maps MessageBox to MessageBoxW; nothing below may be renamed by it.
 #undef MessageBox
 
-bool AppendToNativeSystemMenu(QWidget& wnd, const QString& strItem, unsigned nCommand)
+bool AppendToNativeSystemMenu(QWidget& wnd, const QString& strItem, unsigned nCommand, bool bSeparator)
 {
     HMENU hMenu = ::GetSystemMenu(reinterpret_cast<HWND>(wnd.winId()), FALSE);
     if (!hMenu)
         return false;
-    ::AppendMenuW(hMenu, MF_SEPARATOR, 0, nullptr);
-    ::AppendMenuW(hMenu, MF_STRING, nCommand, reinterpret_cast<LPCWSTR>(strItem.utf16()));
-    return true;
+    if (bSeparator)
+        ::AppendMenuW(hMenu, MF_SEPARATOR, 0, nullptr);
+    return ::AppendMenuW(hMenu, MF_STRING, nCommand, reinterpret_cast<LPCWSTR>(strItem.utf16())) != FALSE;
+}
+
+bool SetNativeSystemMenuText(QWidget& wnd, const QString& strItem, unsigned nCommand)
+{
+    HMENU hMenu = ::GetSystemMenu(reinterpret_cast<HWND>(wnd.winId()), FALSE);
+    if (!hMenu)
+        return false;
+    return ::ModifyMenuW(hMenu, nCommand, MF_BYCOMMAND | MF_STRING, nCommand,
+                         reinterpret_cast<LPCWSTR>(strItem.utf16())) != FALSE;
 }
 
 bool CSensorDlg::nativeEvent(const QByteArray& eventType, void* pMessage, qintptr* pResult)
@@ -30,5 +39,6 @@ bool CSensorDlg::nativeEvent(const QByteArray& eventType, void* pMessage, qintpt
     return QDialog::nativeEvent(eventType, pMessage, pResult);
 }
 #else
-bool AppendToNativeSystemMenu(QWidget&, const QString&, unsigned) { return false; }
+bool AppendToNativeSystemMenu(QWidget&, const QString&, unsigned, bool) { return false; }
+bool SetNativeSystemMenuText(QWidget&, const QString&, unsigned) { return false; }
 #endif

@@ -23,6 +23,11 @@ public:
 #endif
     }
     void Sleep(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+    uint64_t GetMicroseconds() override
+    {
+        using namespace std::chrono;
+        return static_cast<uint64_t>(duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+    }
     void OutputDebugStringA(const char* text) override
     {
 #ifdef _WIN32

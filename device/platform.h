@@ -11,6 +11,9 @@ public:
     virtual uint32_t GetTickCount() = 0;
     virtual void Sleep(uint32_t ms) = 0;
     virtual void OutputDebugStringA(const char* text) = 0;
+    // Monotonic microseconds for time stamps finer than the tick (recording, analysis); only
+    // differences count.
+    virtual uint64_t GetMicroseconds() = 0;
 };
 
 // The platform in force; the real one unless a test installed another.
@@ -28,10 +31,13 @@ public:
     uint32_t m_dwTick = 0;
     std::string m_strDebug;
     uint32_t m_dwSlept = 0;
+    uint64_t m_qwMicroExtra = 0;  // added to the tick's microseconds by GetMicroseconds
 
     uint32_t GetTickCount() override { return m_dwTick; }
     void Sleep(uint32_t ms) override { m_dwTick += ms; m_dwSlept += ms; }
     void OutputDebugStringA(const char* text) override { m_strDebug += text; }
+    // The tick in microseconds plus a sub-millisecond part the test may set.
+    uint64_t GetMicroseconds() override { return uint64_t(m_dwTick) * 1000 + m_qwMicroExtra; }
     void Advance(uint32_t ms) { m_dwTick += ms; }
 };
 

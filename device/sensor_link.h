@@ -7,9 +7,11 @@
 
 #include <cstdint>
 #include <exception>
+#include <vector>
 
 #include "byte_ring.h"
 #include "frame_decoder.h"
+#include "link_observer.h"
 #include "mscomm.h"
 #include "platform.h"
 
@@ -104,6 +106,12 @@ public:
     template <class F>
     void Guard(F&& handler) noexcept;
 
+    // --- watchers --------------------------------------------------------------------
+    // Watchers see the traffic in the order the link does; the link does not own them. A
+    // watcher may be removed from inside one of its own calls.
+    void AddObserver(ILinkObserver* pObserver);
+    void RemoveObserver(ILinkObserver* pObserver);
+
     // --- state (the dialog's members) -------------------------------------------------
     CMSComm m_comm;
     int m_bObserving = 0;
@@ -128,6 +136,8 @@ public:
     int m_nStaticPressure2 = 0;
     int m_nStaticPressure3 = 0;
     uint32_t m_dwLastPaintTick = 0;
+    DecodeStats m_decodeStats;      // decoder totals since the link was made
+    uint64_t m_qwRingDropped = 0;   // bytes the ring dropped on overflow, in total
 
 protected:
     // IFrameSink: what each recognised frame does to the console.
@@ -137,9 +147,26 @@ protected:
     void OnDateReply(const uint8_t date[4]) override;
     // Every recognised frame answers the pending command.
     void Acknowledge();
+    // Tells the watchers once that the port they saw open is closed.
+    void AnnouncePortClosed();
+    template <class F>
+    void Notify(F&& call);
 
     ISensorView& m_view;
+
+private:
+    std::vector<ILinkObserver*> m_observers;  // removed ones leave a null slot
+    bool m_bPortAnnounced = false;            // watchers were told the port opened
 };
+
+template <class F>
+void CSensorLink::Notify(F&& call)
+{
+    // By index: a watcher removed during the loop leaves its slot null instead of moving others.
+    for (size_t i = 0; i < m_observers.size(); ++i)
+        if (ILinkObserver* pObserver = m_observers[i])
+            call(*pObserver);
+}
 
 template <class F>
 void CSensorLink::Guard(F&& handler) noexcept

@@ -80,6 +80,7 @@ bool CSensorLink::SendCommand(uint8_t byCode, uint8_t byAddr, uint8_t byValue, b
     const int nLen = proto::BuildCommandFrame(byCode, byAddr, byValue, frame);
     m_dwLastSendTick = Platform().GetTickCount();
     m_comm.SetOutput(QByteArray(reinterpret_cast<const char*>(frame), nLen));
+    Notify([&](ILinkObserver& o) { o.OnBytesSent(frame, nLen); });
     TraceHex(frame, nLen, "Send Data:");
     return true;
 }

@@ -37,13 +37,29 @@ bool CSensorLink::OpenPort(int nPort)
     if (!m_comm.GetPortOpen())
         m_comm.SetPortOpen(true);
     Platform().Sleep(OPEN_PAUSE_MS);
-    return m_comm.GetPortOpen();
+    const bool bOpen = m_comm.GetPortOpen();
+    if (bOpen && !m_bPortAnnounced) {
+        m_bPortAnnounced = true;
+        const std::string strPath = CMSComm::PortDevicePath(nPort).toStdString();
+        const std::string strSettings = m_comm.GetSettings().toStdString();
+        Notify([&](ILinkObserver& o) { o.OnPortOpened(nPort, strPath, strSettings); });
+    }
+    return bOpen;
 }
 
 void CSensorLink::ClosePort()
 {
     if (m_comm.GetPortOpen())
         m_comm.SetPortOpen(false);
+    AnnouncePortClosed();
+}
+
+void CSensorLink::AnnouncePortClosed()
+{
+    if (!m_bPortAnnounced || m_comm.GetPortOpen())
+        return;
+    m_bPortAnnounced = false;
+    Notify([](ILinkObserver& o) { o.OnPortClosed(); });
 }
 
 void CSensorLink::UpdateControlStates()

@@ -19,9 +19,40 @@ void CSensorLink::OnCommEvent()
     m_comm.SetInputLen(0);
     // Every byte taken out of the layer is appended, also those that arrived after the count
     // was read: bytes taken out and then thrown away would be lost for good.
-    if (!input.isEmpty())
-        m_ring.Append(reinterpret_cast<const uint8_t*>(input.constData()), static_cast<int>(input.size()));
-    DecodeFrames(m_ring, *this);
+    if (!input.isEmpty()) {
+        const auto* pBytes = reinterpret_cast<const uint8_t*>(input.constData());
+        const int nBytes = static_cast<int>(input.size());
+        Notify([&](ILinkObserver& o) { o.OnBytesReceived(pBytes, nBytes); });
+        const int nDropped = m_ring.Append(pBytes, nBytes);
+        if (nDropped > 0) {
+            m_qwRingDropped += static_cast<uint64_t>(nDropped);
+            Notify([&](ILinkObserver& o) { o.OnRingOverflow(nDropped); });
+        }
+    }
+    DecodeFrames(m_ring, *this, &m_decodeStats);
+}
+
+void CSensorLink::AddObserver(ILinkObserver* pObserver)
+{
+    if (!pObserver)
+        return;
+    for (ILinkObserver*& pSlot : m_observers)
+        if (pSlot == pObserver)
+            return;
+    for (ILinkObserver*& pSlot : m_observers) {
+        if (!pSlot) {
+            pSlot = pObserver;
+            return;
+        }
+    }
+    m_observers.push_back(pObserver);
+}
+
+void CSensorLink::RemoveObserver(ILinkObserver* pObserver)
+{
+    for (ILinkObserver*& pSlot : m_observers)
+        if (pSlot == pObserver)
+            pSlot = nullptr;
 }
 
 void CSensorLink::Acknowledge()
@@ -41,6 +72,7 @@ void CSensorLink::OnDataFrame(const uint8_t block[17], bool checkOk)
 {
     // A data frame answers the pending command and starts a run even when its check fails.
     Acknowledge();
+    Notify([&](ILinkObserver& o) { o.OnDataFrame(block, checkOk); });
     if (!m_bObserving) {
         m_bObserving = 1;
         UpdateControlStates();

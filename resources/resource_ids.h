@@ -10,6 +10,11 @@ enum ResourceId {
     IDR_ZOOM_MENU = 130,
 
     IDM_ABOUTBOX = 0x0010,  // system-menu command 16
+    // Further system-menu commands beside About (multiples of 16 below the system's 0xF000;
+    // 32 stays unused, it has always gone to the default processing).
+    IDM_RECORD = 0x0030,         // start / stop recording the session
+    IDM_SIGNAL_LINK = 0x0040,    // the signal-and-link window
+    IDM_PORT_SETTINGS = 0x0050,  // the port map dialog
 
     IDC_WAVECHART = 100,    // child id of the waveform control
 
