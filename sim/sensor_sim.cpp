@@ -175,6 +175,7 @@ void SensorSim::Log(char dir, const uint8_t* data, size_t n)
 void SensorSim::Run()
 {
     CSensorModel model(m_opts.rate, m_opts.bpm, m_opts.seed);
+    model.ApplySignalOptions(m_opts.pttMs, m_opts.hrvMs);
     CCommandParser parser;
     CSimRandom faults(m_opts.seed ^ 0xFA017u);
     SensorSimStats stats;

@@ -21,6 +21,8 @@ struct SensorSimOptions {
     double corrupt = 0;         // probability that a data frame goes out with one byte flipped
     double garbage = 0;         // probability of random bytes ahead of a data frame
     bool silent = false;        // neither replies nor streams
+    double pttMs[3] = {150, 150, 150};  // R wave to pulse foot, per pulse channel
+    double hrvMs = -1;          // R-R standard deviation; negative: the natural variation
     std::string logPath;        // every byte both ways, timestamped; empty: no log
     std::string linkPath;       // symbolic link to the slave path; empty: none
 };

@@ -56,6 +56,25 @@ double CSignalGen::PulseShape(double tau)
     return RawPulse(tau) / peak;
 }
 
+double CSignalGen::PulseFootOffset()
+{
+    static const double offset = [] {
+        // Steepest point of the upstroke, then back along its tangent to level 0 (the shape
+        // is 0 before it starts).
+        constexpr double step = 1e-5;
+        double bestSlope = 0, bestTau = 0;
+        for (double tau = step; tau < 0.2; tau += step) {
+            const double slope = (PulseShape(tau + step) - PulseShape(tau - step)) / (2 * step);
+            if (slope > bestSlope) {
+                bestSlope = slope;
+                bestTau = tau;
+            }
+        }
+        return bestTau - PulseShape(bestTau) / bestSlope;
+    }();
+    return offset;
+}
+
 double CSignalGen::EcgShape(double tau)
 {
     if (tau < -0.3 || tau > 0.45)
@@ -84,8 +103,15 @@ uint16_t CSignalGen::Clamp16(double v)
 
 void CSignalGen::ScheduleUntil(double t)
 {
-    if (m_beats.empty())
+    if (m_beats.empty()) {
+        // Standard deviation of the natural variation, relative to the mean interval: the
+        // breathing sine's is amplitude / sqrt(2), the even spread's half-width / sqrt(3).
+        const double naturalSd = std::sqrt(RESP_ARRHYTHMIA * RESP_ARRHYTHMIA / 2 + RR_JITTER * RR_JITTER / 3);
+        m_dVariationScale = m_dHrvS < 0 ? 1.0 : m_dHrvS / (naturalSd * 60.0 / m_dBpm);
         m_beats.push_back(Beat{0.3, 1.0, 60.0 / m_dBpm});
+        if (m_pRWaves)
+            m_pRWaves->push_back(0.3);
+    }
     // Keep the next beat known ahead, since its P wave starts before its R wave.
     while (m_beats.back().r < t + 0.5) {
         const Beat& last = m_beats.back();
@@ -94,8 +120,11 @@ void CSignalGen::ScheduleUntil(double t)
         b.amp = 1.0 + m_rng.Uniform(-0.04, 0.04);
         // Heart rate follows breathing a little (sinus arrhythmia) plus some irregularity.
         const double resp = std::sin(m_dRespPhase + 2 * PI * 0.25 * (b.r - t));
-        b.period = 60.0 / m_dBpm * (1.0 + 0.035 * resp + m_rng.Uniform(-0.02, 0.02));
+        const double variation = RESP_ARRHYTHMIA * resp + m_rng.Uniform(-RR_JITTER, RR_JITTER);
+        b.period = 60.0 / m_dBpm * (1.0 + std::clamp(m_dVariationScale * variation, -0.5, 0.5));
         m_beats.push_back(b);
+        if (m_pRWaves)
+            m_pRWaves->push_back(b.r);
     }
     while (m_beats.size() > 2 && m_beats.front().r < t - 3.0)
         m_beats.pop_front();
@@ -113,9 +142,10 @@ void CSignalGen::Next(uint16_t words[proto::BLOCK_WORDS])
     double pulse[3] = {0, 0, 0};
     double ecg = 0;
     double volumePulse = 0;
+    const double footOffset = PulseFootOffset();
     for (const Beat& b : m_beats) {
         for (int ch = 0; ch < 3; ++ch)
-            pulse[ch] += b.amp * PulseShape(t - b.r - PulseTransit(ch + 1));
+            pulse[ch] += b.amp * PulseShape(t - b.r - (m_dTransit[ch] - footOffset));
         ecg += b.amp * EcgShape(t - b.r);
         volumePulse += b.amp * PulseShape(t - b.r - 0.20);
     }
