@@ -15,15 +15,19 @@ double Gauss(double t, double mean, double sigma)
 
 // Radial pulse before normalisation: a steep systolic wave, a late-systolic (reflected) shoulder,
 // the dicrotic wave after the notch, and the diastolic run-off that carries into the next beat.
-double RawPulse(double tau)
+// After the systolic peak, time runs `1 / pace` times faster: a short beat ends sooner, as the
+// ejection and the dicrotic notch come earlier at fast heart rates. The upstroke never changes.
+double RawPulse(double tau, double pace)
 {
     if (tau < 0)
         return 0;
-    const double systolic = tau < 0.10 ? Gauss(tau, 0.10, 0.035) : Gauss(tau, 0.10, 0.08);
-    const double tidal = 0.30 * Gauss(tau, 0.25, 0.06);
-    const double dicrotic = 0.28 * Gauss(tau, 0.45, 0.055);
+    constexpr double PEAK = 0.10;
+    const double late = tau < PEAK ? tau : PEAK + (tau - PEAK) / pace;
+    const double systolic = tau < PEAK ? Gauss(tau, PEAK, 0.035) : Gauss(late, PEAK, 0.08);
+    const double tidal = 0.30 * Gauss(late, 0.25, 0.06);
+    const double dicrotic = 0.28 * Gauss(late, 0.45, 0.055);
     const double rise = tau > 0.12 ? 1.0 : 0.5 - 0.5 * std::cos(PI * tau / 0.12);
-    const double runoff = 0.25 * rise * std::exp(-tau / 0.5);
+    const double runoff = 0.25 * rise * std::exp(-late / 0.5);
     return systolic + tidal + dicrotic + runoff;
 }
 
@@ -45,15 +49,15 @@ double CSimRandom::Uniform()
     return static_cast<double>(Next() >> 11) * (1.0 / 9007199254740992.0);
 }
 
-double CSignalGen::PulseShape(double tau)
+double CSignalGen::PulseShape(double tau, double pace)
 {
     static const double peak = [] {
         double m = 0;
         for (int i = 0; i < 400; ++i)
-            m = std::max(m, RawPulse(i * 0.001));
+            m = std::max(m, RawPulse(i * 0.001, 1.0));
         return m;
     }();
-    return RawPulse(tau) / peak;
+    return RawPulse(tau, std::clamp(pace, MIN_PULSE_PACE, 1.0)) / peak;
 }
 
 double CSignalGen::PulseFootOffset()
@@ -63,7 +67,7 @@ double CSignalGen::PulseFootOffset()
         // is 0 before it starts).
         constexpr double step = 1e-5;
         double bestSlope = 0, bestTau = 0;
-        for (double tau = step; tau < 0.2; tau += step) {
+        for (double tau = step; tau < 0.1; tau += step) {
             const double slope = (PulseShape(tau + step) - PulseShape(tau - step)) / (2 * step);
             if (slope > bestSlope) {
                 bestSlope = slope;
@@ -144,10 +148,11 @@ void CSignalGen::Next(uint16_t words[proto::BLOCK_WORDS])
     double volumePulse = 0;
     const double footOffset = PulseFootOffset();
     for (const Beat& b : m_beats) {
+        const double pace = b.period / PULSE_PACE_PERIOD_S;
         for (int ch = 0; ch < 3; ++ch)
-            pulse[ch] += b.amp * PulseShape(t - b.r - (m_dTransit[ch] - footOffset));
+            pulse[ch] += b.amp * PulseShape(t - b.r - (m_dTransit[ch] - footOffset), pace);
         ecg += b.amp * EcgShape(t - b.r);
-        volumePulse += b.amp * PulseShape(t - b.r - 0.20);
+        volumePulse += b.amp * PulseShape(t - b.r - 0.20, pace);
     }
 
     for (int ch = 0; ch < 3; ++ch) {

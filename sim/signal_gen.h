@@ -30,6 +30,11 @@ class CSignalGen {
 public:
     // Default time from the R wave of a beat to the foot of its pulse wave, every channel.
     static constexpr double PULSE_TRANSIT_S = 0.150;
+    // Beats shorter than this have their pulse waves' late part (after the systolic peak)
+    // compressed in proportion, down to MIN_PULSE_PACE, so that a wave has ended before the
+    // next upstroke, as in a real fast pulse.
+    static constexpr double PULSE_PACE_PERIOD_S = 0.75;
+    static constexpr double MIN_PULSE_PACE = 0.4;
     // Beat-to-beat variation of the R-R interval when none is set: breathing (sinus
     // arrhythmia, amplitude 3.5 %) and an even spread of +-2 %, both relative to the mean.
     static constexpr double RESP_ARRHYTHMIA = 0.035;
@@ -73,7 +78,9 @@ public:
     double Bpm() const { return m_dBpm; }
 
     // Shapes of one beat, time in seconds from the beat's reference point; for tests too.
-    static double PulseShape(double tau);   // from the start of the beat's pulse; 1.0 at the systolic peak
+    // From the start of the pulse wave, 1.0 at the systolic peak; a pace below 1 shortens the
+    // part after the peak (PULSE_PACE_PERIOD_S).
+    static double PulseShape(double tau, double pace = 1.0);
     static double EcgShape(double tau);     // from the R wave; 1.0 at the R peak
     // Where PulseShape's foot lies after its start, by the intersecting-tangent rule.
     static double PulseFootOffset();
