@@ -1,7 +1,7 @@
 #pragma once
 // Feet of pulse waves by the intersecting-tangent rule: the tangent at the steepest point of
-// each upstroke, followed back to the level the upstroke starts from (the lowest point before
-// it). It uses the upstroke's broad features only, so noise moves it little (the curvature
+// each upstroke, followed back to the level the upstroke starts from (where, going back, the
+// slope has fallen to a tenth of the steepest). It uses the upstroke's broad features only, so noise moves it little (the curvature
 // peak that the second-derivative rule looks for is far more easily pushed about). Slopes come
 // from a short moving average whose delay is taken off again, so the feet are where they are in
 // the wave itself. Durations are in seconds, for any sample rate.
@@ -18,6 +18,7 @@ struct FootParams {
     double dPeakHoldS = 0.100;     // a slope peak counts once nothing steeper came for this long
     double dRefractoryS = 0.200;   // no second foot this soon after one
     double dLevelSearchS = 0.300;  // the starting level is looked for this far before the steepest point
+    double dOnsetFraction = 0.1;   // the upstroke starts where its slope falls to this fraction
     double dLearnS = 2.0;          // the first seconds set the initial upstroke slope
     double dSilenceS = 3.0;        // without a foot for this long, the expected slope is halved
     double dThreshold = 0.5;       // an upstroke is at least this fraction of the usual steepest slope

@@ -17,6 +17,7 @@ constexpr double SECOND_DIFF_MAD_TO_SD = 1 / (0.6745 * 2.449489742783178);
 // Even at the fastest heart rates the integrator is at its resting level a tenth of the time.
 constexpr double FLOOR_QUANTILE = 0.10;
 constexpr double EXTRA_LOOK_BACK_S = 0.10; // band-pass and derivative delays, with room
+constexpr double MAINS_PERIOD_S = 0.020;   // 50 Hz; 60 Hz hum is damped to a fifth
 
 int AtLeastOne(double v) { return std::max(1, static_cast<int>(std::lround(v))); }
 
@@ -44,7 +45,10 @@ CQrsDetector::CQrsDetector(double fs, const QrsParams& params)
       m_nLag(m_nHold + m_nLookBack + 4 * m_nStep + 2),
       m_lowPass(CBiquad::LowPass(m_dFs, std::min(params.dHighHz, 0.45 * m_dFs))),
       m_highPass(CBiquad::HighPass(m_dFs, params.dLowHz)),
-      m_raw(static_cast<size_t>(m_nHold + m_nLookBack + 4)),
+      m_nMains(AtLeastOne(MAINS_PERIOD_S * m_dFs)),
+      m_raw(3),
+      m_box(static_cast<size_t>(m_nMains)),
+      m_ecg(static_cast<size_t>(m_nHold + m_nLookBack + 4)),
       m_band(static_cast<size_t>(std::max(m_nHold + m_nLookBack + 4, 4 * m_nStep + 1))),
       m_deriv(static_cast<size_t>(m_nHold + m_nWindow + 2)),
       m_squared(static_cast<size_t>(m_nWindow)),
@@ -63,6 +67,16 @@ void CQrsDetector::Add(double x)
     m_raw.Push(xr);
     if (m_n >= 2)
         m_noise.Add(std::fabs(xr - 2 * m_raw.Back(1) + m_raw.Back(2)));
+    // The ECG averaged over one mains period, where the R wave is placed: hum cancels out, and
+    // the average's delay of (m_nMains - 1) / 2 samples is taken off again.
+    m_dBoxSum += xr - m_box.Back(m_box.Size() - 1);
+    m_box.Push(xr);
+    if (m_n % m_nMains == 0) {
+        m_dBoxSum = 0;
+        for (size_t k = 0; k < m_box.Size(); ++k)
+            m_dBoxSum += m_box.Back(k);
+    }
+    m_ecg.Push(m_dBoxSum / m_nMains);
     const double f = m_highPass.Step(m_lowPass.Step(xr));
     m_band.Push(f);
     const double d = (2 * f + m_band.Back(m_nStep) - m_band.Back(3 * m_nStep) - 2 * m_band.Back(4 * m_nStep)) / 8;
@@ -131,12 +145,12 @@ void CQrsDetector::OnPeak(int64_t k, double dValue)
     // The R wave: the largest deviation of the ECG from its mean over the QRS region.
     double mean = 0;
     for (int64_t b = last; b <= first; ++b)
-        mean += m_raw.Back(static_cast<size_t>(b));
+        mean += m_ecg.Back(static_cast<size_t>(b));
     mean /= static_cast<double>(first - last + 1);
     int64_t best = last;
     double bestDev = -1;
     for (int64_t b = last; b <= first; ++b) {
-        const double dev = std::fabs(m_raw.Back(static_cast<size_t>(b)) - mean);
+        const double dev = std::fabs(m_ecg.Back(static_cast<size_t>(b)) - mean);
         if (dev > bestDev) {
             bestDev = dev;
             best = b;
@@ -148,9 +162,10 @@ void CQrsDetector::OnPeak(int64_t k, double dValue)
     if (fit >= 1) {
         // The R wave between samples, from a parabola over its top (sample index grows as the
         // history index falls).
-        const double sign = m_raw.Back(static_cast<size_t>(best)) >= mean ? 1 : -1;
-        pos += PeakOffset([&](int u) { return sign * m_raw.Back(static_cast<size_t>(best - u)); }, fit);
+        const double sign = m_ecg.Back(static_cast<size_t>(best)) >= mean ? 1 : -1;
+        pos += PeakOffset([&](int u) { return sign * m_ecg.Back(static_cast<size_t>(best - u)); }, fit);
     }
+    pos -= (m_nMains - 1) / 2.0;
     p.dPos = pos;
     for (int64_t b = back; b < back + m_nWindow; ++b)
         p.dSlope = std::max(p.dSlope, std::fabs(m_deriv.Back(static_cast<size_t>(b))));

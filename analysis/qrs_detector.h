@@ -71,7 +71,11 @@ private:
     double m_dX0 = 0;
     CBiquad m_lowPass;
     CBiquad m_highPass;
-    CHistory m_raw;
+    int m_nMains;       // samples in one mains period
+    CHistory m_raw;     // the last three samples, for the noise estimate
+    CHistory m_box;     // the mains-period average's window
+    double m_dBoxSum = 0;
+    CHistory m_ecg;     // the ECG averaged over a mains period
     CHistory m_band;
     CHistory m_deriv;
     CHistory m_squared;

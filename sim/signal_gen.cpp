@@ -63,18 +63,22 @@ double CSignalGen::PulseShape(double tau, double pace)
 double CSignalGen::PulseFootOffset()
 {
     static const double offset = [] {
-        // Steepest point of the upstroke, then back along its tangent to level 0 (the shape
-        // is 0 before it starts).
+        // The tangent at the steepest point of the upstroke, back to the level where the slope
+        // has fallen to a tenth of the steepest: the intersecting-tangent foot.
         constexpr double step = 1e-5;
+        const auto slopeAt = [](double tau) { return (PulseShape(tau + step) - PulseShape(tau - step)) / (2 * step); };
         double bestSlope = 0, bestTau = 0;
         for (double tau = step; tau < 0.1; tau += step) {
-            const double slope = (PulseShape(tau + step) - PulseShape(tau - step)) / (2 * step);
+            const double slope = slopeAt(tau);
             if (slope > bestSlope) {
                 bestSlope = slope;
                 bestTau = tau;
             }
         }
-        return bestTau - PulseShape(bestTau) / bestSlope;
+        double onset = bestTau;
+        while (onset > 0 && slopeAt(onset) > FOOT_ONSET_FRACTION * bestSlope)
+            onset -= step;
+        return bestTau - (PulseShape(bestTau) - PulseShape(onset)) / bestSlope;
     }();
     return offset;
 }

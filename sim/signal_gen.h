@@ -35,6 +35,7 @@ public:
     // next upstroke, as in a real fast pulse.
     static constexpr double PULSE_PACE_PERIOD_S = 0.75;
     static constexpr double MIN_PULSE_PACE = 0.4;
+    static constexpr double FOOT_ONSET_FRACTION = 0.1;
     // Beat-to-beat variation of the R-R interval when none is set: breathing (sinus
     // arrhythmia, amplitude 3.5 %) and an even spread of +-2 %, both relative to the mean.
     static constexpr double RESP_ARRHYTHMIA = 0.035;
@@ -55,8 +56,9 @@ public:
     // Calibration coefficient in percent, per pulse channel.
     int m_nCalib[3] = {100, 100, 100};
     // R wave to pulse foot, seconds, per pulse channel. The foot is where the tangent at the
-    // steepest point of the upstroke meets the level the upstroke starts from, as a pulse
-    // analysis finds it, not where the beat's shape begins (PulseFootOffset() earlier).
+    // steepest point of the upstroke meets the level the upstroke starts from (where its slope
+    // is down to FOOT_ONSET_FRACTION of the steepest), as a pulse analysis finds it, not where
+    // the beat's shape begins (PulseFootOffset() earlier).
     double m_dTransit[3] = {PULSE_TRANSIT_S, PULSE_TRANSIT_S, PULSE_TRANSIT_S};
     // Standard deviation of the R-R interval in seconds, set before the first sample; negative:
     // the natural variation (RESP_ARRHYTHMIA and RR_JITTER). Either way the breathing and random
