@@ -94,9 +94,11 @@ void CPulseFootFinder::OnSlopePeak(int64_t k, double dSlope)
         return;
     const int64_t steepest = k - m_nHalf;  // smoothed-signal index
     const auto at = [this](int64_t j) { return m_smooth.Back(static_cast<size_t>(m_n - j)); };
-    // The level the upstroke starts from: going back from the steepest point, where the slope
-    // has fallen to a small fraction of it (or is least, if it never falls that far). Unlike the
-    // lowest point before the upstroke, this holds on a baseline that is itself rising.
+    // The level the upstroke starts from: the lowest point between its onset and the steepest
+    // point, the onset being where, going back, the slope has fallen to a small fraction of the
+    // steepest (or is least, if it never falls that far). On a falling baseline that is the
+    // lowest point before the upstroke; on a rising one it is the onset, not some point further
+    // back that the rise has left lower.
     int64_t from = std::max<int64_t>(steepest - m_nSearch, m_nLastSteepest + 1);
     from = std::max<int64_t>(from, m_n - static_cast<int64_t>(m_smooth.Size()) + 1 + m_nHalf);
     const auto slopeAt = [&](int64_t j) { return (at(j + m_nHalf) - at(j - m_nHalf)) / (2 * m_nHalf); };
@@ -111,7 +113,9 @@ void CPulseFootFinder::OnSlopePeak(int64_t k, double dSlope)
         if (slope <= m_p.dOnsetFraction * dSlope)
             break;
     }
-    const double level = at(onset);
+    double level = at(steepest);
+    for (int64_t j = onset; j < steepest; ++j)
+        level = std::min(level, at(j));
     // The smoothed value at index j stands for the raw signal half a window earlier.
     const double delay = (m_nSmooth - 1) / 2.0;
     const double foot = static_cast<double>(steepest) - delay - (at(steepest) - level) / dSlope;

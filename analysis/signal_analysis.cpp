@@ -67,6 +67,8 @@ void CSignalAnalysis::StartRun(uint64_t tUs)
     ++m_nRun;
     m_qwFirstUs = m_qwLastUs = tUs;
     m_qwSlots = 0;
+    m_qwFed = 0;
+    m_bHaveLast = false;
     m_qwFirstBurst = 0;
     m_bUnsupported = false;
     m_warmUp.clear();
@@ -83,17 +85,30 @@ void CSignalAnalysis::AddSlot(uint64_t tUs, const Sample* pSample)
     if (!m_bInRun) {
         StartRun(tUs);
     } else if (m_qwLostBytes > 0) {
-        // Bytes enough for whole frames went missing: their slots are kept, holding the last values.
+        // Bytes enough for whole frames went missing: their slots are kept.
         const uint64_t frameLen = proto::DATA_FRAME_LEN;
         const uint64_t lost = std::min((m_qwLostBytes + frameLen / 2) / frameLen, MAX_FILLED_SLOTS);
-        for (uint64_t i = 0; i < lost; ++i)
-            Push(m_last);
+        m_qwSlots += lost;
         m_qwLostSlots += lost;
     }
     m_qwLostBytes = 0;
-    if (pSample)
+    ++m_qwSlots;
+    if (pSample) {
+        // Slots without values get a straight line from the last values to these.
+        const uint64_t gap = m_qwSlots - 1 - m_qwFed;
+        const Sample& from = m_bHaveLast ? m_last : *pSample;
+        for (uint64_t i = 1; i <= gap; ++i) {
+            const double w = static_cast<double>(i) / static_cast<double>(gap + 1);
+            Sample fill;
+            fill.ecg = from.ecg + w * (pSample->ecg - from.ecg);
+            for (int c = 0; c < PULSE_CHANNELS; ++c)
+                fill.pulse[c] = from.pulse[c] + w * (pSample->pulse[c] - from.pulse[c]);
+            Hand(fill);
+        }
+        Hand(*pSample);
         m_last = *pSample;
-    Push(m_last);
+        m_bHaveLast = true;
+    }
 
     // The clock: frames after the first burst over the time since it.
     m_qwLastUs = std::max(m_qwLastUs, tUs);
@@ -113,9 +128,9 @@ void CSignalAnalysis::AddSlot(uint64_t tUs, const Sample* pSample)
         Configure(fs);
 }
 
-void CSignalAnalysis::Push(const Sample& s)
+void CSignalAnalysis::Hand(const Sample& s)
 {
-    ++m_qwSlots;
+    ++m_qwFed;
     if (m_bUnsupported)
         return;
     if (!m_pDet) {
@@ -140,7 +155,7 @@ void CSignalAnalysis::Configure(double fs)
     }
     m_pDet = std::make_unique<Detectors>(fs);
     m_dDetFs = fs;
-    m_qwDetBase = m_qwSlots - m_warmUp.size();
+    m_qwDetBase = m_qwFed - m_warmUp.size();
     std::vector<Sample> held;
     held.swap(m_warmUp);
     for (const Sample& s : held) {

@@ -2,8 +2,9 @@
 // Heart rate, pulse rates and pulse transit times from the data frames as they arrive. The
 // sensor sends frames at a steady rate but the line delivers them in bursts, so the sample rate
 // is measured from the arrival times (frames that arrived after the first burst, over the time
-// since it) and each frame is a sample slot; frames known to be lost (bytes passed over or
-// dropped that would have held whole frames) keep their slots, filled with the last values.
+// since it) and each frame is a sample slot. Frames whose values cannot be used (failed check)
+// and frames known to be lost (bytes passed over or dropped that would have held whole frames)
+// keep their slots, filled in on a straight line once the next usable frame is in.
 // A pause of more than a second starts a new run: the detectors start afresh, and no interval
 // is measured across the pause.
 #include <cstdint>
@@ -82,7 +83,7 @@ private:
 
     void AddSlot(uint64_t tUs, const Sample* pSample);
     void StartRun(uint64_t tUs);
-    void Push(const Sample& s);
+    void Hand(const Sample& s);
     void Configure(double fs);
     void Collect();
     void Prune();
@@ -96,12 +97,14 @@ private:
     int m_nRun = 0;
     uint64_t m_qwFirstUs = 0;
     uint64_t m_qwLastUs = 0;
-    uint64_t m_qwSlots = 0;
+    uint64_t m_qwSlots = 0;        // slots of the run so far
+    uint64_t m_qwFed = 0;          // slots handed on; the rest wait for values
     uint64_t m_qwFirstBurst = 0;   // slots that came with the first burst
     uint64_t m_qwLostBytes = 0;
     uint64_t m_qwLostSlots = 0;
     bool m_bUnsupported = false;   // too slow to analyse
     Sample m_last;
+    bool m_bHaveLast = false;
     std::vector<Sample> m_warmUp;  // slots held until the rate is known
     std::unique_ptr<Detectors> m_pDet;
     double m_dDetFs = 0;

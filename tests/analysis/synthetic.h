@@ -34,7 +34,8 @@ inline double EctopicBeat(double t)
 
 // One pulse wave from its foot at t = 0: a straight upstroke for 80 ms (so the foot is exactly
 // where the tangent at the steepest point meets the level before it), then a decay with a
-// small dicrotic wave.
+// small dicrotic wave. Between about 130 and 160 beats a minute that wave runs into the next
+// upstroke and moves its foot by several milliseconds, so tests keep clear of those rates.
 inline double PulseBeat(double t)
 {
     if (t < 0)
