@@ -29,7 +29,7 @@ void Usage(std::FILE* f)
         "  --hrv MS      standard deviation of the R-R interval in ms (0..%g; default: a\n"
         "                breathing rhythm of 3.5 %% and +-2 %% random)\n"
         "  --silent      answer nothing and never stream\n"
-        "  --log FILE    record every byte both ways, one timestamped line per chunk\n"
+        "  --log FILE    record every byte both ways as a capture (sensor-decode --dump FILE shows it)\n"
         "  --link PATH   make PATH a symbolic link to the terminal (removed on exit)\n",
         static_cast<int>(SIM_MAX_RATE), PTT_MIN_MS, PTT_MAX_MS, HRV_MAX_MS);
 }
