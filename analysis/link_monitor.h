@@ -62,6 +62,7 @@ public:
         return m_signal.Figures(nowUs, dWindowS);
     }
     const CSignalAnalysis& Analysis() const { return m_signal; }
+    CSignalAnalysis& Analysis() { return m_signal; }
 
     // --- ILinkObserver ----------------------------------------------------------------------
     void OnPortOpened(int nPort, const std::string& strPath, const std::string& strSettings) override;

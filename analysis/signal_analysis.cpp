@@ -110,8 +110,15 @@ void CSignalAnalysis::AddSlot(uint64_t tUs, const Sample* pSample)
         m_bHaveLast = true;
     }
 
-    // The clock: frames after the first burst over the time since it.
     m_qwLastUs = std::max(m_qwLastUs, tUs);
+    if (m_dKnownRate > 0) {
+        RunClock& clock = m_clocks.back();
+        clock.fs = m_dKnownRate;
+        if (!m_pDet && !m_bUnsupported)
+            Configure(m_dKnownRate);
+        return;
+    }
+    // The clock: frames after the first burst over the time since it.
     if (m_qwLastUs - m_qwFirstUs <= BURST_US)
         m_qwFirstBurst = m_qwSlots;
     const double spanS = static_cast<double>(m_qwLastUs - m_qwFirstUs) / 1e6;

@@ -49,6 +49,9 @@ public:
     void NoteLostBytes(uint64_t qwBytes);
     // Forgets everything (the port was opened anew).
     void Reset();
+    // The sample rate when it is known beforehand (a byte stream without times): slots are
+    // placed by it instead of by the arrival times. 0 measures it again.
+    void SetKnownRate(double fs) { m_dKnownRate = fs; }
 
     // Figures over the beats of the last dWindowS seconds up to nowUs; dWindowS <= 0: every
     // beat kept.
@@ -92,6 +95,7 @@ private:
     std::optional<double> RateOf(const std::deque<Mark>& marks, double cutUs, double nowUs) const;
 
     double m_dKeepS;
+    double m_dKnownRate = 0;
     // The current run's clock.
     bool m_bInRun = false;
     int m_nRun = 0;

@@ -78,6 +78,7 @@ double CSignalGen::PulseFootOffset()
         double onset = bestTau;
         while (onset > 0 && slopeAt(onset) > FOOT_ONSET_FRACTION * bestSlope)
             onset -= step;
+        // The shape rises all the way from its onset, so the onset is also its lowest point.
         return bestTau - (PulseShape(bestTau) - PulseShape(onset)) / bestSlope;
     }();
     return offset;
