@@ -5,6 +5,13 @@
 
 namespace analysis {
 
+namespace {
+
+// Time from `then` to `now`; 0 if a clock was set back.
+uint64_t Elapsed(uint64_t now, uint64_t then) { return now > then ? now - then : 0; }
+
+} // namespace
+
 CLinkMonitor::CLinkMonitor(double dKeepS) : m_signal(dKeepS) {}
 
 uint64_t CLinkMonitor::Now()
@@ -40,7 +47,7 @@ void CLinkMonitor::DataFrame(uint64_t tUs, const uint8_t block[17], bool bCheckO
         ++m_recent.back().second;
     else
         m_recent.emplace_back(tUs, 1);
-    while (!m_recent.empty() && tUs - m_recent.front().first >= FRAME_RATE_WINDOW_US)
+    while (!m_recent.empty() && Elapsed(tUs, m_recent.front().first) >= FRAME_RATE_WINDOW_US)
         m_recent.pop_front();
 
     if (!bCheckOk) {
@@ -106,11 +113,11 @@ LinkLight CLinkMonitor::Light(uint64_t nowUs) const
 {
     if (!m_bOpen)
         return LinkLight::Closed;
-    if (m_bHaveBad && nowUs - m_qwLastBadUs < LIGHT_BAD_US)
+    if (m_bHaveBad && Elapsed(nowUs, m_qwLastBadUs) < LIGHT_BAD_US)
         return LinkLight::BadCheck;
     if (m_bUnanswered)
         return LinkLight::Stalled;
-    const uint64_t since = nowUs - (m_bHaveFrame ? m_qwLastFrameUs : m_qwOpenUs);
+    const uint64_t since = Elapsed(nowUs, m_bHaveFrame ? m_qwLastFrameUs : m_qwOpenUs);
     if (m_bHaveFrame && since < LIGHT_FRESH_US)
         return LinkLight::Receiving;
     if (since >= LIGHT_STALL_US)
