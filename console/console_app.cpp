@@ -107,6 +107,7 @@ QString ConsoleHelpText(const QString& strProgram)
                "                     QT_QPA_PLATFORM says otherwise.\n"
                "  --after MS         Milliseconds before the screenshot is taken (default 3000).\n"
                "  --scroll           Start the traces in scrolling mode instead of page flip.\n"
+               "  -v, --version      Print the version and exit.\n"
                "  -h, --help         List the options and exit.\n"
                "Qt's own options work as in any Qt program, e.g. -platform offscreen, -style fusion,\n"
                "-reverse.\n")
@@ -126,8 +127,9 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     const QCommandLineOption scroll(QStringLiteral("scroll"));
     const QCommandLineOption listPorts(QStringLiteral("list-ports"));
     const QCommandLineOption trace(QStringLiteral("trace"));
+    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
     parser.addOptions({help, com, demo, demoRate, screenshot, after, scroll});
-    parser.addOptions({listPorts, trace});
+    parser.addOptions({listPorts, trace, version});
     opts.strHelpText = ConsoleHelpText(args.isEmpty() ? QStringLiteral("Veltrin") : ApplicationNameFromPath(args.first()));
     if (!parser.parse(WithoutQtOptions(args))) {
         opts.strError = parser.errorText();
@@ -142,6 +144,7 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     opts.bDemo = parser.isSet(demo);
     opts.bScroll = parser.isSet(scroll);
     opts.bListPorts = parser.isSet(listPorts);
+    opts.bVersion = parser.isSet(version);
     opts.bTrace = parser.isSet(trace);
     QSet<int> portsGiven;
     for (const QString& strMap : opts.portMaps) {
@@ -345,6 +348,10 @@ int CConsoleApp::Main(int argc, char** argv)
     }
     if (opts.bHelp) {
         std::fputs(qPrintable(opts.strHelpText), stdout);
+        return 0;
+    }
+    if (opts.bVersion) {
+        std::printf("%s %s\n", qPrintable(ApplicationNameFromPath(args.first())), ProgramVersionString());
         return 0;
     }
     QString strError;

@@ -11,6 +11,7 @@ class CPortMap;
 struct ConsoleOptions {
     QStringList portMaps;  // "N=PATH" of every --com, in order
     bool bHelp = false;
+    bool bVersion = false;         // print the version and exit
     bool bDemo = false;            // COM1 is a simulated sensor run by the console itself
     double dDemoRate = 0;          // its data frames a second; 0: the simulator's default
     QString strScreenshot;         // non-empty: save the window to this PNG and exit
