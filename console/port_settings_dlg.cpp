@@ -141,11 +141,10 @@ void CPortSettingsDlg::Fill(const QMap<int, QString>& entries)
     for (int n = 1; n <= PORT_MAP_SIZE; ++n) {
         QComboBox* pField = m_entries[n - 1];
         pField->clear();
-        QString strDefault = tr("默认：%1").arg(CPortMap::DefaultPath(n));
-        if (n == 1 && !strAdapter.isEmpty() && CPortMap::CAN_KEEP)
-            strDefault = tr("默认：%1；未指定任何端口时为唯一的 USB 串口适配器 %2")
-                             .arg(CPortMap::DefaultPath(n), strAdapter);
-        pField->addItem(strDefault, QString());
+        const bool bAdapter = n == 1 && !strAdapter.isEmpty() && CPortMap::CAN_KEEP;
+        pField->addItem(bAdapter ? tr("默认：%1 或 USB 适配器 %2").arg(CPortMap::DefaultPath(n), strAdapter)
+                                 : tr("默认：%1").arg(CPortMap::DefaultPath(n)),
+                        QString());
         for (const DetectedPort& port : m_map.Detected())
             pField->addItem(Described(port), port.strPath);
         const QString strKept = entries.value(n);
@@ -155,11 +154,14 @@ void CPortSettingsDlg::Fill(const QMap<int, QString>& entries)
             nIndex = pField->count() - 1;
         }
         pField->setCurrentIndex(nIndex);
+        pField->lineEdit()->setCursorPosition(0);  // a long text shows its start
         const PortTarget target = m_map.Resolve(n);
-        pField->setToolTip(target.source == PortSource::CommandLine
-                               ? tr("本次运行由命令行 --com 指定为 %1；这里的设置在不带该选项启动时生效。")
-                                     .arg(target.strPath)
-                               : QString());
+        QString strTip;
+        if (target.source == PortSource::CommandLine)
+            strTip = tr("本次运行由命令行 --com 指定为 %1；这里的设置在不带该选项启动时生效。").arg(target.strPath);
+        else if (bAdapter)
+            strTip = tr("端口设置中未指定任何端口时，COM1 默认打开唯一的 USB 串口适配器 %1。").arg(strAdapter);
+        pField->setToolTip(strTip);
     }
 }
 

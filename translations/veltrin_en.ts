@@ -135,10 +135,6 @@
         <translation>Default: %1</translation>
     </message>
     <message>
-        <source>默认：%1；未指定任何端口时为唯一的 USB 串口适配器 %2</source>
-        <translation>Default: %1; the only USB serial adapter, %2, while no entry is set</translation>
-    </message>
-    <message>
         <source>本次运行由命令行 --com 指定为 %1；这里的设置在不带该选项启动时生效。</source>
         <translation>Set to %1 by --com for this run; the setting here applies when the console starts without it.</translation>
     </message>
@@ -161,6 +157,14 @@
     <message>
         <source>COM%1 打开 %2</source>
         <translation>COM%1 opens %2</translation>
+    </message>
+    <message>
+        <source>默认：%1 或 USB 适配器 %2</source>
+        <translation>Default: %1 or the USB adapter %2</translation>
+    </message>
+    <message>
+        <source>端口设置中未指定任何端口时，COM1 默认打开唯一的 USB 串口适配器 %1。</source>
+        <translation>While no entry is set in Port Settings, COM1 opens the only USB serial adapter, %1.</translation>
     </message>
 </context>
 <context>
