@@ -14,6 +14,8 @@ struct ConsoleOptions {
     QString strScreenshot;         // non-empty: save the window to this PNG and exit
     int nScreenshotAfterMs = 3000; // how long the console runs before the picture is taken
     bool bScroll = false;          // the traces start in scrolling mode instead of page flip
+    bool bAutoObserve = false;     // unattended: open, observe, reopen after a loss (diag_run.h)
+    QString strDiagReport;         // non-empty: keep a report of the console's counters here
     QString strError;      // non-empty: the command line was refused, with this reason
     QString strHelpText;   // the usage text
 };
