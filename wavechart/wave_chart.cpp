@@ -88,10 +88,8 @@ void CWaveChart::AddSamples(int ch0, int ch1, int ch2, int ch3, int ch4)
 void CWaveChart::SetPaintPeriod(uint32_t nPeriodUs)
 {
     m_pacer.SetPeriod(nPeriodUs);
-    if (nPeriodUs == 0 && m_pacer.Waiting()) {
-        m_pacingTimer.stop();
-        update(m_pacer.Flush(Platform().GetMicroseconds()));
-    }
+    if (nPeriodUs == 0)
+        FlushPaintRequests();
 }
 
 void CWaveChart::RequestRepaint(const QRect& rc)
@@ -115,16 +113,20 @@ void CWaveChart::RepaintNow()
     update();
 }
 
-void CWaveChart::timerEvent(QTimerEvent* e)
+void CWaveChart::FlushPaintRequests()
 {
-    if (e->timerId() != m_pacingTimer.timerId()) {
-        QWidget::timerEvent(e);
-        return;
-    }
     m_pacingTimer.stop();
     const QRect rc = m_pacer.Flush(Platform().GetMicroseconds());
     if (!rc.isEmpty())
         update(rc);
+}
+
+void CWaveChart::timerEvent(QTimerEvent* e)
+{
+    if (e->timerId() == m_pacingTimer.timerId())
+        FlushPaintRequests();
+    else
+        QWidget::timerEvent(e);
 }
 
 void CWaveChart::UpdateCapacity()

@@ -122,6 +122,8 @@ public:
     // Wraps, mode switches, zoom and size changes always repaint at once.
     void SetPaintPeriod(uint32_t nPeriodUs);
     const CPaintPacer& Pacer() const { return m_pacer; }
+    // Hands the collected repaints to the window system now rather than at the period's end.
+    void FlushPaintRequests();
 
     // --- commands and messages, routed through the message map ------------------------------
     void OnZoomIn();
