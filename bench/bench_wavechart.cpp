@@ -1,6 +1,7 @@
 // bench-wavechart: the waveform control at the console's size (890 x 507), offscreen: appending
 // one frame's samples, a full paint with a full store, and the paced repaint path (one display
-// period's samples, then the paint of what they collected), in both display modes.
+// period's samples, then the paint of what they collected) against a paint per frame, in both
+// display modes.
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
@@ -95,12 +96,26 @@ void BM_PacedPeriod(benchmark::State& state, bool bScroll)
                  bScroll ? PACED_SCROLLING_BUDGET_PERCENT : PACED_PAGE_FLIP_BUDGET_PERCENT);
 }
 
+// The same work without pacing, as the console did before: a paint for every serial event.
+void BM_PaintPerFrame(benchmark::State& state, bool bScroll)
+{
+    Setup s(bScroll, 60, false);
+    for (auto _ : state) {
+        s.Add();
+        QCoreApplication::processEvents();
+    }
+    SetLineShare(state, 1, LINE_FRAMES_PER_S,
+                 bScroll ? PACED_SCROLLING_BUDGET_PERCENT : PACED_PAGE_FLIP_BUDGET_PERCENT);
+}
+
 BENCHMARK_CAPTURE(BM_AddSamples, page_flip, false);
 BENCHMARK_CAPTURE(BM_AddSamples, scrolling, true);
 BENCHMARK_CAPTURE(BM_FullPaint, 1483_samples, 60)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_FullPaint, 6800_samples, 10)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_PacedPeriod, page_flip, false)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_PacedPeriod, scrolling, true)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_PaintPerFrame, page_flip, false)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_PaintPerFrame, scrolling, true)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -2,10 +2,10 @@
 
 #include <QDialog>
 #include <QEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSerialPortInfo>
 #include <QSocketNotifier>
 
@@ -163,12 +163,20 @@ bool CDiagRun::WriteReport()
     s += QStringLiteral("wave_gap_recent_ms=%1\n").arg(Millis(m_paints.TakeRecentMaxMicros()));
     s += QStringLiteral("boxes=%1\n").arg(c.nBoxes);
     s += QStringLiteral("loss_boxes=%1\n").arg(c.nLossBoxes);
-    // Written aside and renamed, so a reader never sees half a report.
-    QSaveFile file(m_strReport);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+    // Written aside and renamed, so a reader never sees half a report; never synced to disk,
+    // as a flush to a busy disk would hold up the console it measures.
+    const QString strTemp = m_strReport + QStringLiteral(".tmp");
+    QFile file(strTemp);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
         return false;
-    file.write(s.toUtf8());
-    return file.commit();
+    const QByteArray bytes = s.toUtf8();
+    const bool bWritten = file.write(bytes) == bytes.size();
+    file.close();
+#ifdef _WIN32
+    QFile::remove(m_strReport);  // rename does not replace a file there
+#endif
+    return bWritten && std::rename(QFile::encodeName(strTemp).constData(),
+                                   QFile::encodeName(m_strReport).constData()) == 0;
 }
 
 void CDiagRun::OnPortOpened(int, const std::string&, const std::string&)
