@@ -312,7 +312,7 @@ public:
         const double rssStart = ResidentKiB(console.Pid());
         int nReopened = 0;
         if (m_opts.faults)
-            nReopened = Replug(console, report);
+            nReopened = Replug(console, report, &m_rssAfterFirst);
 
         // The measured stretch (after the last replug in a fault soak).
         const Report r0 = ReadReport(report);
@@ -366,6 +366,9 @@ public:
         std::printf("  longest gap             %.1f ms between paints while data flowed\n", gapMax);
         std::printf("  resident memory         %.0f KiB at start, %.0f KiB at end (%+.0f KiB)\n",
                     rssStart, rssEnd, rssEnd - rssStart);
+        if (m_opts.faults && m_rssAfterFirst > 0)
+            std::printf("                          %.0f KiB after the first replug (%+.0f KiB since)\n",
+                        m_rssAfterFirst, rssEnd - m_rssAfterFirst);
         std::fflush(stdout);
 
         if (lost > 0)
@@ -429,7 +432,7 @@ private:
 
     // Unplugs the sensor (its terminal closes, the console sees a lost device) and plugs a new
     // one in at the same path, replugs times; returns how often the console came back.
-    int Replug(ConsoleProcess& console, const std::string& report)
+    int Replug(ConsoleProcess& console, const std::string& report, double* pRssAfterFirst)
     {
         const std::string link = m_dir + "/sensor";
         int nBack = 0;
@@ -444,6 +447,8 @@ private:
                 return Num(r, "port_opens") > nOpens && Num(r, "good_since_open") > 0;
             });
             nBack += back;
+            if (i == 1)
+                *pRssAfterFirst = ResidentKiB(console.Pid());
             if (m_opts.verbose)
                 std::fprintf(stderr, "soak-console: replug %d: %s\n", i, back ? "observing again" : "not back");
             Sleep(0.3);
@@ -455,6 +460,7 @@ private:
     std::string m_dir;
     std::unique_ptr<SensorSim> m_sim;
     std::string m_logPath;
+    double m_rssAfterFirst = 0;  // fault soak: once the first loss and reopening are done
 };
 
 } // namespace
