@@ -101,8 +101,10 @@ void CWaveChart::RequestRepaint(const QRect& rc)
         return;
     }
     if (m_pacer.Waiting() && !m_pacingTimer.isActive()) {
-        const uint64_t qwDue = m_pacer.DueAt();
-        const int nMs = qwDue > qwNow ? int((qwDue - qwNow + 999) / 1000) : 0;
+        // Never longer than a period, whatever the clock did meanwhile.
+        const uint64_t qwWait = std::min<uint64_t>(m_pacer.DueAt() > qwNow ? m_pacer.DueAt() - qwNow : 0,
+                                                   m_pacer.Period());
+        const int nMs = int((qwWait + 999) / 1000);
         m_pacingTimer.start(nMs, Qt::PreciseTimer, this);
     }
 }
