@@ -533,9 +533,11 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string dir = tmpl;
+    const char* pszPlatform = std::getenv("QT_QPA_PLATFORM");
+    const std::string strWhere = pszPlatform ? std::string("QT_QPA_PLATFORM=") + pszPlatform
+                               : std::getenv("DISPLAY") ? std::string("on $DISPLAY") : std::string("offscreen");
     std::printf("soak-console: %.0f frames/s, one frame per write, %.0f s per mode after %.0f s warm-up, %s\n",
-                opts.rate, opts.seconds, opts.warmup,
-                std::getenv("DISPLAY") && !std::getenv("QT_QPA_PLATFORM") ? "on $DISPLAY" : "offscreen");
+                opts.rate, opts.seconds, opts.warmup, strWhere.c_str());
     std::fflush(stdout);
     Soak soak(opts, dir);
     bool ok = true;
