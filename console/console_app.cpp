@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "diag_run.h"
 #include "dialog_layout.h"
 #include "dialog_templates.h"
 #include "logging.h"
@@ -82,7 +83,8 @@ QString ConsoleHelpText(const QString& strProgram)
 #endif
     return QStringLiteral(
                "Usage: %1 [--com N=PATH]... [--demo [--demo-rate N]] [--screenshot FILE [--after MS]]\n"
-               "       [--scroll] [--trace] [--list-ports] [Qt options]\n"
+               "       [--scroll] [--trace] [--list-ports] [--auto-observe] [--diag-report FILE]\n"
+               "       [Qt options]\n"
                "Console for a three-channel pulse-pressure sensor on a serial port.\n\n"
                "Options:\n"
                "  --com N=PATH       Use serial device PATH as port COMN (entry N of the port list,\n"
@@ -107,6 +109,15 @@ QString ConsoleHelpText(const QString& strProgram)
                "                     QT_QPA_PLATFORM says otherwise.\n"
                "  --after MS         Milliseconds before the screenshot is taken (default 3000).\n"
                "  --scroll           Start the traces in scrolling mode instead of page flip.\n"
+               "  --auto-observe     Run unattended: open COM1 and start observing at once, do it\n"
+               "                     again whenever the device was lost and its path is back,\n"
+               "                     answer every message box at once (its text goes to standard\n"
+               "                     error), and on SIGTERM or SIGINT stop observing, wait for the\n"
+               "                     line to fall silent and exit. For soak tests and measurements.\n"
+               "  --diag-report FILE Rewrite FILE once a second and at exit with the console's own\n"
+               "                     counters as key=value lines: data frames decoded, bad checks,\n"
+               "                     port openings, waveform paints, the longest wait of a sample\n"
+               "                     for its paint, message boxes shown.\n"
                "  -v, --version      Print the version and exit.\n"
                "  -h, --help         List the options and exit.\n"
                "Qt's own options work as in any Qt program, e.g. -platform offscreen, -style fusion,\n"
@@ -128,8 +139,10 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     const QCommandLineOption listPorts(QStringLiteral("list-ports"));
     const QCommandLineOption trace(QStringLiteral("trace"));
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
+    const QCommandLineOption autoObserve(QStringLiteral("auto-observe"));
+    const QCommandLineOption diagReport(QStringLiteral("diag-report"), QString(), QStringLiteral("FILE"));
     parser.addOptions({help, com, demo, demoRate, screenshot, after, scroll});
-    parser.addOptions({listPorts, trace, version});
+    parser.addOptions({listPorts, trace, version, autoObserve, diagReport});
     opts.strHelpText = ConsoleHelpText(args.isEmpty() ? QStringLiteral("Veltrin") : ApplicationNameFromPath(args.first()));
     if (!parser.parse(WithoutQtOptions(args))) {
         opts.strError = parser.errorText();
@@ -143,6 +156,12 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     opts.portMaps = parser.values(com);
     opts.bDemo = parser.isSet(demo);
     opts.bScroll = parser.isSet(scroll);
+    opts.bAutoObserve = parser.isSet(autoObserve);
+    opts.strDiagReport = parser.value(diagReport);
+    if (parser.isSet(diagReport) && opts.strDiagReport.isEmpty()) {
+        opts.strError = QStringLiteral("--diag-report needs a file name");
+        return opts;
+    }
     opts.bListPorts = parser.isSet(listPorts);
     opts.bVersion = parser.isSet(version);
     opts.bTrace = parser.isSet(trace);
@@ -184,6 +203,10 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
             opts.strError = QStringLiteral("--screenshot needs a file name");
             return opts;
         }
+    }
+    if (opts.bAutoObserve && !opts.strScreenshot.isEmpty()) {
+        opts.strError = QStringLiteral("--auto-observe cannot be combined with --screenshot");
+        return opts;
     }
     if (parser.isSet(after)) {
         bool bOk = false;
@@ -425,6 +448,9 @@ int CConsoleApp::InitInstance(const ConsoleOptions& opts)
     CSensorDlg dlg;
     if (opts.bScroll)
         dlg.m_waveChart.OnScrolling();
+    std::unique_ptr<CDiagRun> pDiag;
+    if (opts.bAutoObserve || !opts.strDiagReport.isEmpty())
+        pDiag = std::make_unique<CDiagRun>(dlg, opts.bAutoObserve, opts.strDiagReport);
     if (opts.strScreenshot.isEmpty()) {
         RunModal(dlg);  // its end code is not used
         return 0;

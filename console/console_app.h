@@ -19,6 +19,8 @@ struct ConsoleOptions {
     bool bScroll = false;          // the traces start in scrolling mode instead of page flip
     bool bListPorts = false;       // print the serial ports and the port map, then exit
     bool bTrace = false;           // turn the veltrin.* logging categories on
+    bool bAutoObserve = false;     // unattended: open, observe, reopen after a loss (diag_run.h)
+    QString strDiagReport;         // non-empty: keep a report of the console's counters here
     QString strError;      // non-empty: the command line was refused, with this reason
     QString strHelpText;   // the usage text
 };

@@ -156,6 +156,8 @@ void CSensorDlg::OnInitDialog()
     if (QWidget* pFrame = GetDlgItem(IDC_FRAME_WAVE))
         rcWave = pFrame->geometry();
     m_waveChart.Create(this, rcWave, IDC_WAVECHART);
+    // Samples arrive up to 1,219 times a second; the traces are painted at the display's pace.
+    m_waveChart.SetPaintPeriod(WAVE_PAINT_PERIOD_US);
     m_waveChart.raise();
     m_layout.AddItem(IDC_WAVECHART, &m_waveChart);
 

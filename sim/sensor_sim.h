@@ -25,6 +25,8 @@ struct SensorSimOptions {
     bool silent = false;        // neither replies nor streams
     std::string logPath;        // capture of every byte both ways; empty: none
     std::string linkPath;       // symbolic link to the slave path; empty: none
+    bool frameWrites = false;   // each data frame written on its own at its due time, so the
+                                // reader sees one serial event per frame (the costliest case)
 };
 
 struct SensorSimStats {
