@@ -30,7 +30,9 @@ void Usage(std::FILE* f)
         "                breathing rhythm of 3.5 %% and +-2 %% random)\n"
         "  --silent      answer nothing and never stream\n"
         "  --log FILE    record every byte both ways as a capture (sensor-decode --dump FILE shows it)\n"
-        "  --link PATH   make PATH a symbolic link to the terminal (removed on exit)\n",
+        "  --link PATH   make PATH a symbolic link to the terminal (removed on exit)\n"
+        "  --frame-writes  write every data frame on its own at its due time (one serial\n"
+        "                event per frame at the reader: the costliest way to receive)\n",
         static_cast<int>(SIM_MAX_RATE), PTT_MIN_MS, PTT_MAX_MS, HRV_MAX_MS);
 }
 
@@ -100,6 +102,10 @@ int main(int argc, char** argv)
         }
         if (arg == "--silent") {
             opts.silent = true;
+            continue;
+        }
+        if (arg == "--frame-writes") {
+            opts.frameWrites = true;
             continue;
         }
         const bool known = arg == "--rate" || arg == "--bpm" || arg == "--seed" || arg == "--corrupt"

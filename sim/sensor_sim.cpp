@@ -254,10 +254,23 @@ void SensorSim::Run()
         pollfd fds[2] = {{m_hWake[0], POLLIN, 0},
                          {m_hMaster, static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0}};
         int timeout = -1;
-        if (streaming)
+        if (streaming && m_opts.frameWrites && out.empty()) {
+            // Wake for the next frame's due time; the last part under a millisecond is slept,
+            // as poll counts whole milliseconds, and the poll then only looks for commands.
+            const Clock::time_point next = streamStart + std::chrono::duration_cast<Clock::duration>(
+                std::chrono::duration<double>(static_cast<double>(streamSent) / m_opts.rate));
+            const auto wait = std::chrono::duration_cast<milliseconds>(next - Clock::now());
+            timeout = static_cast<int>(std::clamp<milliseconds::rep>(wait.count(), 0, TICK.count()));
+            if (timeout == 0) {
+                std::this_thread::sleep_until(next);
+                if (m_bQuit.load())
+                    break;
+            }
+        } else if (streaming) {
             timeout = static_cast<int>(TICK.count());
-        else if (!out.empty() || !masterOk)
+        } else if (!out.empty() || !masterOk) {
             timeout = 20;
+        }
         const int ready = ::poll(fds, masterOk ? 2 : 1, timeout);
         if (ready < 0 && errno != EINTR)
             break;

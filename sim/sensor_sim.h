@@ -27,6 +27,8 @@ struct SensorSimOptions {
     double hrvMs = -1;          // R-R standard deviation; negative: the natural variation
     std::string logPath;        // capture of every byte both ways; empty: none
     std::string linkPath;       // symbolic link to the slave path; empty: none
+    bool frameWrites = false;   // each data frame written on its own at its due time, so the
+                                // reader sees one serial event per frame (the costliest case)
 };
 
 struct SensorSimStats {
