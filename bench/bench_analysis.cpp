@@ -1,19 +1,21 @@
 // bench-analysis: what the link and signal analysis costs per data frame, fed the simulated
-// sensor's frames at 1219 a second as the console feeds it, and the share of one core that
-// takes at that rate (counter core_pct; the goal is under 1 %).
-#include <benchmark/benchmark.h>
-
+// sensor's frames at the line's full rate (1219 a second) as the console feeds it, and the share
+// of one core that takes at that rate; the goal is under 1 %.
 #include <algorithm>
 #include <array>
 #include <vector>
 
+#include "bench_budget.h"
 #include "link_monitor.h"
 #include "sensor_model.h"
 
 namespace {
 
-constexpr double RATE = 1219;
+constexpr double RATE = LINE_FRAMES_PER_S;
 constexpr int SECONDS = 60;
+constexpr double ANALYSIS_BUDGET_PERCENT = 1.0;
+// The light and the window read the figures about six times a second.
+constexpr double FIGURE_READS_PER_S = 6;
 
 // A minute of the simulated sensor's frames, made once.
 const std::vector<std::array<uint8_t, proto::BLOCK_LEN>>& Blocks()
@@ -29,13 +31,6 @@ const std::vector<std::array<uint8_t, proto::BLOCK_LEN>>& Blocks()
         return v;
     }();
     return blocks;
-}
-
-void SetCorePercent(benchmark::State& state)
-{
-    // Processor time per frame times the frames a second the sensor sends, in percent of one
-    // core (an inverted rate, which Google Benchmark prints with a seconds suffix).
-    state.counters["core_pct"] = benchmark::Counter(1.0 / (100.0 * RATE), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 // The whole monitor: link figures, R waves, three pulse channels' feet, as the console runs
@@ -59,11 +54,11 @@ void BM_MonitorPerFrame(benchmark::State& state)
             state.ResumeTiming();
         }
     }
-    SetCorePercent(state);
+    SetLineShare(state, 1, RATE, ANALYSIS_BUDGET_PERCENT);
 }
 BENCHMARK(BM_MonitorPerFrame);
 
-// Reading the figures, as the window and the light do (a few times a second).
+// Reading the figures, as the light and the window do, after a minute of frames.
 void BM_Figures(benchmark::State& state)
 {
     const auto& blocks = Blocks();
@@ -79,9 +74,13 @@ void BM_Figures(benchmark::State& state)
         benchmark::DoNotOptimize(monitor.Signal(t));
         benchmark::DoNotOptimize(monitor.Link(t));
     }
+    SetLineShare(state, 1, FIGURE_READS_PER_S, ANALYSIS_BUDGET_PERCENT / 10);
 }
 BENCHMARK(BM_Figures);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    return RunWithBudgets(argc, argv);
+}
