@@ -141,6 +141,7 @@ void CSensorDlg::OnInitDialog()
         }
 #endif
     }
+    AddSysCommand(IDM_RECORD, tr("开始记录..."), [this] { m_record.OnCommand(); });
 
     setWindowIcon(m_hIcon);  // large and small icon alike
     if (m_comboPort)
@@ -205,6 +206,14 @@ bool CSensorDlg::OnSysCommand(unsigned nID, qintptr /*lParam*/)
 
 void CSensorDlg::AddSysCommand(unsigned nID, const QString& strText, std::function<void()> handler)
 {
+    // One command per id: adding it again gives the existing item a new text and handler.
+    for (SysCommand& existing : m_sysCommands) {
+        if (existing.nID == (nID & 0xFFF0)) {
+            existing.handler = std::move(handler);
+            SetSysCommandText(nID, strText);
+            return;
+        }
+    }
     SysCommand cmd;
     cmd.nID = nID & 0xFFF0;
     cmd.strText = strText;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dialog_layout.h"
+#include "record_ctl.h"
 #include "sensor_link.h"
 #include "wave_chart.h"
 
@@ -49,6 +50,7 @@ public:
     QMenu* SystemMenu() const { return m_pSysMenu; }
     // Adds a command beside About on the system menu (the stand-in menu elsewhere): nID a
     // multiple of 16 below 0xF000, handled by OnSysCommand through handler (run inside Guard).
+    // Adding an id again replaces that command's text and handler.
     void AddSysCommand(unsigned nID, const QString& strText, std::function<void()> handler);
     // Changes the text of a command added by AddSysCommand (e.g. start / stop).
     void SetSysCommandText(unsigned nID, const QString& strText);
@@ -100,6 +102,7 @@ public:
     // m_comm (1006) is the device link's serial layer.
     QIcon m_hIcon;
     CWaveChart m_waveChart;                  // child 100 over frame 1005
+    CRecordControl m_record{*this};          // recording the session into a capture
 
     // Every way out of the console ends here; the destroy handling runs before the modal run ends.
     void done(int r) override;
