@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 
 #include "platform.h"
 
@@ -57,7 +58,10 @@ bool CCaptureRecorder::Stop(int* pSystemError)
         if (!bOk && pSystemError)
             *pSystemError = m_writer.SystemError();
     } else if (m_state == State::Waiting) {
-        std::remove(m_strPath.c_str());  // the empty file made at the start
+        // The empty file made at the start goes again; never anything else (a device, say).
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(m_strPath, ec) && std::filesystem::file_size(m_strPath, ec) == 0)
+            std::filesystem::remove(m_strPath, ec);
     }
     if (m_state != State::Idle)
         SetState(State::Idle);
