@@ -72,7 +72,7 @@ void CCaptureRecorder::Tick()
 {
     if (m_state != State::Recording)
         return;
-    if (!m_writer.FlushIfDue(ElapsedUs())) {
+    if (!m_writer.Flush()) {
         const int nErr = m_writer.SystemError();
         m_writer.Close();
         SetState(State::Idle);

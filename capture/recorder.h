@@ -35,8 +35,8 @@ public:
     // Ends the recording (or the wait). False when the file's last bytes could not be written,
     // with the system's error number in *pSystemError.
     bool Stop(int* pSystemError = nullptr);
-    // Writes out what waits in the buffer when a second has passed: for a timer, so a quiet
-    // line still reaches the disk.
+    // Writes out and syncs what waits in the buffer: for a timer of a second, so that a quiet
+    // line reaches the disk within a second too (a busy one is written out as it comes).
     void Tick();
 
     State GetState() const { return m_state; }
