@@ -21,7 +21,9 @@ CRecordControl::CRecordControl(CSensorDlg& dlg) : m_dlg(dlg), m_recorder(this, "
 
 CRecordControl::~CRecordControl()
 {
-    // The console ends: the recording ends with it, every byte written out.
+    // The console ends: the recording ends with it, every byte written out. The dialog is
+    // partly gone by now, so nothing is shown.
+    m_bClosing = true;
     m_recorder.Stop();
     m_dlg.RemoveObserver(&m_recorder);
 }
@@ -123,6 +125,8 @@ void CRecordControl::OnTick()
 
 void CRecordControl::OnRecorderStateChanged()
 {
+    if (m_bClosing)
+        return;
     const bool bActive = IsActive();
     m_dlg.SetSysCommandText(IDM_RECORD, bActive ? tr("停止记录") : tr("开始记录..."));
     if (bActive)
@@ -134,6 +138,8 @@ void CRecordControl::OnRecorderStateChanged()
 
 void CRecordControl::OnRecorderFailed(const std::string& strPath, int nSystemError, bool bCreating)
 {
+    if (m_bClosing)
+        return;
     // Called inside the link's notifications: the box waits for the event loop.
     const QString strFile = QFile::decodeName(strPath.c_str());
     QTimer::singleShot(0, this, [this, strFile, nSystemError, bCreating] { ShowFailure(strFile, nSystemError, bCreating); });

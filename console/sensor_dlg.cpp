@@ -141,7 +141,7 @@ void CSensorDlg::OnInitDialog()
         }
 #endif
     }
-    AddSysCommand(IDM_RECORD, tr("开始记录..."), [this] { m_record.OnCommand(); });
+    AddSysCommand(IDM_RECORD, CRecordControl::tr("开始记录..."), [this] { m_record.OnCommand(); });
 
     setWindowIcon(m_hIcon);  // large and small icon alike
     if (m_comboPort)
