@@ -13,6 +13,7 @@
 
 #include "about_dlg.h"
 #include "modal.h"
+#include "port_settings_dlg.h"
 #include "resource_ids.h"
 #include "spin_button.h"
 
@@ -143,6 +144,9 @@ void CSensorDlg::OnInitDialog()
     }
     AddSysCommand(IDM_RECORD, CRecordControl::tr("开始记录..."), [this] { m_record.OnCommand(); });
 
+    AddSysCommand(IDM_PORT_SETTINGS, tr("端口设置..."), [this] { ShowPortSettings(*this); });
+    TrackPortTip(*this);
+
     setWindowIcon(m_hIcon);  // large and small icon alike
     if (m_comboPort)
         m_comboPort->setCurrentIndex(0);
@@ -206,13 +210,20 @@ bool CSensorDlg::OnSysCommand(unsigned nID, qintptr /*lParam*/)
 
 void CSensorDlg::AddSysCommand(unsigned nID, const QString& strText, std::function<void()> handler)
 {
-    // One command per id: adding it again gives the existing item a new text and handler.
-    for (SysCommand& existing : m_sysCommands) {
-        if (existing.nID == (nID & 0xFFF0)) {
-            existing.handler = std::move(handler);
-            SetSysCommandText(nID, strText);
-            return;
-        }
+    // The same command added again replaces the earlier one, handler, text and item.
+    for (auto it = m_sysCommands.begin(); it != m_sysCommands.end(); ++it) {
+        if (it->nID != (nID & 0xFFF0))
+            continue;
+#ifdef _WIN32
+        it->strText = strText;
+        it->handler = std::move(handler);
+        SetNativeSystemMenuText(*this, strText, it->nID);
+        return;
+#else
+        delete it->pAction;
+        m_sysCommands.erase(it);
+        break;
+#endif
     }
     SysCommand cmd;
     cmd.nID = nID & 0xFFF0;
