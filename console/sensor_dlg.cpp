@@ -143,6 +143,7 @@ void CSensorDlg::OnInitDialog()
         }
 #endif
     }
+    AddSysCommand(IDM_RECORD, CRecordControl::tr("开始记录..."), [this] { m_record.OnCommand(); });
 
     AddSysCommand(IDM_PORT_SETTINGS, tr("端口设置..."), [this] { ShowPortSettings(*this); });
     TrackPortTip(*this);

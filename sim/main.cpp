@@ -32,7 +32,10 @@ void Usage(std::FILE* f)
         "  --log FILE    record every byte both ways as a capture (sensor-decode --dump FILE shows it)\n"
         "  --link PATH   make PATH a symbolic link to the terminal (removed on exit)\n"
         "  --frame-writes  write every data frame on its own at its due time (one serial\n"
-        "                event per frame at the reader: the costliest way to receive)\n",
+        "                event per frame at the reader: the costliest way to receive)\n"
+        "  --replay FILE stream a capture's received bytes, from its first data frame, at their\n"
+        "                recorded pace, instead of the simulated signals\n"
+        "  --speed X     pace of --replay against the recording (0.1..20, default 1)\n",
         static_cast<int>(SIM_MAX_RATE), PTT_MIN_MS, PTT_MAX_MS, HRV_MAX_MS);
 }
 
@@ -110,7 +113,7 @@ int main(int argc, char** argv)
         }
         const bool known = arg == "--rate" || arg == "--bpm" || arg == "--seed" || arg == "--corrupt"
                         || arg == "--garbage" || arg == "--log" || arg == "--link" || arg == "--ptt"
-                        || arg == "--hrv";
+                        || arg == "--hrv" || arg == "--replay" || arg == "--speed";
         if (!known) {
             std::fprintf(stderr, "sensor-sim: unknown option %s\n", arg.c_str());
             Usage(stderr);
@@ -134,11 +137,18 @@ int main(int argc, char** argv)
         else if (arg == "--hrv") { ok = ParseNumber(value.c_str(), 0, HRV_MAX_MS, &v); opts.hrvMs = v; }
         else if (arg == "--log") { ok = !value.empty(); opts.logPath = value; }
         else if (arg == "--link") { ok = !value.empty(); opts.linkPath = value; }
+        else if (arg == "--replay") { ok = !value.empty(); opts.replayPath = value; }
+        else if (arg == "--speed") { ok = ParseNumber(value.c_str(), 0.1, 20, &v); opts.replaySpeed = v; }
         if (!ok) {
             std::fprintf(stderr, "sensor-sim: bad value for %s: '%s'\n", arg.c_str(), value.c_str());
             Usage(stderr);
             return 2;
         }
+    }
+
+    if (opts.replaySpeed != 1 && opts.replayPath.empty()) {
+        std::fprintf(stderr, "sensor-sim: --speed needs --replay\n");
+        return 2;
     }
 
     // Block the ending signals in every thread; the main thread waits for them below.
