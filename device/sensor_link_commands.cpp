@@ -73,13 +73,15 @@ bool CSensorLink::SendCommand(uint8_t byCode, uint8_t byAddr, uint8_t byValue, b
     ++m_nSendCount;  // counted before the port check, so re-sending to a closed port ends
     if (!m_comm.GetPortOpen())
         return false;
-    m_byPendingCode = byCode;
-    m_byPendingAddr = byAddr;
-    m_byPendingValue = byValue;
     uint8_t frame[proto::MAX_COMMAND_LEN];
     const int nLen = proto::BuildCommandFrame(byCode, byAddr, byValue, frame);
     m_dwLastSendTick = Platform().GetTickCount();
+    // A failed write throws: the command is neither pending nor re-sent, and the caller's
+    // handler ends before it shows the new value.
     m_comm.SetOutput(QByteArray(reinterpret_cast<const char*>(frame), nLen));
+    m_byPendingCode = byCode;
+    m_byPendingAddr = byAddr;
+    m_byPendingValue = byValue;
     Notify([&](ILinkObserver& o) { o.OnBytesSent(frame, nLen); });
     TraceHex(frame, nLen, "Send Data:");
     return true;

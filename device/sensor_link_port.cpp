@@ -34,8 +34,12 @@ bool CSensorLink::OpenPort(int nPort)
     m_comm.SetInputLen(0);
     m_comm.SetDTREnable(true);
     m_comm.SetRTSEnable(true);
-    if (!m_comm.GetPortOpen())
+    if (!m_comm.GetPortOpen()) {
         m_comm.SetPortOpen(true);
+        // Unread bytes from the previous connection (a frame cut short by a close or a lost
+        // device) would swallow the first frame of this one.
+        m_ring.Skip(m_ring.Count());
+    }
     Platform().Sleep(OPEN_PAUSE_MS);
     const bool bOpen = m_comm.GetPortOpen();
     if (bOpen && !m_bPortAnnounced) {
@@ -114,5 +118,7 @@ void CSensorLink::OnPortLost(const QString& strDescription)
     ClosePort();  // the layer has normally closed it already
     m_view.SetOpenButtonText(QStringLiteral("打开串口"));
     UpdateControlStates();
+    // Whatever the status said, the observation is over.
+    SetStatusText(QStringLiteral("监测过程被终止!"), 0);
     m_view.ShowErrorBox(strDescription.isEmpty() ? QStringLiteral("内部应用程序出错。") : strDescription);
 }
