@@ -66,13 +66,16 @@ std::vector<uint8_t> SensorSim::Received() const
 
 bool SensorSim::Start(std::string* error)
 {
+    if (Running()) {
+        // Its terminal, link and thread stay as they are.
+        if (error) *error = "the simulated sensor is already running";
+        return false;
+    }
     auto fail = [&](const std::string& why) {
         if (error) *error = why;
         Cleanup();
         return false;
     };
-    if (Running())
-        return fail("the simulated sensor is already running");
 
     char name[256] = {};
     if (::openpty(&m_hMaster, &m_hKeepSlave, name, nullptr, nullptr) != 0)
@@ -111,15 +114,21 @@ bool SensorSim::Start(std::string* error)
         m_bLinked = true;
     }
 
-    m_t0 = Clock::now();
     m_bQuit = false;
     {
         std::lock_guard<std::mutex> lock(m_statsLock);
         m_stats = SensorSimStats{};
         m_received.clear();
     }
+    RunContext ctx;
+    ctx.opts = m_opts;
+    ctx.hMaster = m_hMaster;
+    ctx.hKeepSlave = m_hKeepSlave;
+    ctx.hWake = m_hWake[0];
+    ctx.pLog = m_pLog;
+    ctx.t0 = Clock::now();
     try {
-        m_thread = std::thread(&SensorSim::Run, this);
+        m_thread = std::thread(&SensorSim::Run, this, std::move(ctx));
     } catch (const std::system_error& e) {
         return fail(std::string("cannot start the thread: ") + e.what());
     }
@@ -141,6 +150,8 @@ void SensorSim::Stop()
 
 void SensorSim::Cleanup()
 {
+    if (m_thread.joinable())
+        return;  // the thread still uses all of it; Stop() comes back here after the join
     if (m_bLinked) {
         // Remove the link only while it still points at our terminal.
         char target[256] = {};
@@ -161,22 +172,28 @@ void SensorSim::Cleanup()
     m_bStreaming = false;
 }
 
-void SensorSim::Log(char dir, const uint8_t* data, size_t n)
+ssize_t SensorSim::ReadMaster(int fd, uint8_t* buf, size_t n)
 {
-    if (!m_pLog || n == 0)
-        return;
-    const double t = std::chrono::duration<double>(Clock::now() - m_t0).count();
-    std::fprintf(m_pLog, "%.3f %c", t, dir);
-    for (size_t i = 0; i < n; ++i)
-        std::fprintf(m_pLog, " %02X", data[i]);
-    std::fputc('\n', m_pLog);
+    return ::read(fd, buf, n);
 }
 
-void SensorSim::Run()
+void SensorSim::Log(const RunContext& ctx, char dir, const uint8_t* data, size_t n)
 {
-    CSensorModel model(m_opts.rate, m_opts.bpm, m_opts.seed);
+    if (!ctx.pLog || n == 0)
+        return;
+    const double t = std::chrono::duration<double>(Clock::now() - ctx.t0).count();
+    std::fprintf(ctx.pLog, "%.3f %c", t, dir);
+    for (size_t i = 0; i < n; ++i)
+        std::fprintf(ctx.pLog, " %02X", data[i]);
+    std::fputc('\n', ctx.pLog);
+}
+
+void SensorSim::Run(RunContext ctx)
+{
+    const SensorSimOptions& opts = ctx.opts;
+    CSensorModel model(opts.rate, opts.bpm, opts.seed);
     CCommandParser parser;
-    CSimRandom faults(m_opts.seed ^ 0xFA017u);
+    CSimRandom faults(opts.seed ^ 0xFA017u);
     SensorSimStats stats;
     std::vector<uint8_t> out;
 
@@ -185,7 +202,7 @@ void SensorSim::Run()
     uint64_t streamSent = 0;   // frames due since streamStart that were dealt with
     Clock::time_point lastProgress = Clock::now();
     Clock::time_point lastLogFlush = lastProgress;
-    const uint64_t maxCatchUp = std::max<uint64_t>(1, static_cast<uint64_t>(m_opts.rate * MAX_CATCH_UP_S));
+    const uint64_t maxCatchUp = std::max<uint64_t>(1, static_cast<uint64_t>(opts.rate * MAX_CATCH_UP_S));
     bool masterOk = true;
 
     while (!m_bQuit.load()) {
@@ -199,7 +216,7 @@ void SensorSim::Run()
                 streamSent = 0;
             }
             const double elapsed = std::chrono::duration<double>(now - streamStart).count();
-            const uint64_t due = 1 + static_cast<uint64_t>(elapsed * m_opts.rate);
+            const uint64_t due = 1 + static_cast<uint64_t>(elapsed * opts.rate);
             if (due > streamSent + maxCatchUp)
                 streamSent = due - maxCatchUp;
             for (; streamSent < due; ++streamSent) {
@@ -209,13 +226,13 @@ void SensorSim::Run()
                     ++stats.framesDropped;
                     continue;
                 }
-                if (faults.Chance(m_opts.garbage)) {
+                if (faults.Chance(opts.garbage)) {
                     const int n = 1 + static_cast<int>(faults.Next() % 8);
                     for (int i = 0; i < n; ++i)
                         out.push_back(static_cast<uint8_t>(faults.Next()));
                     ++stats.garbageBursts;
                 }
-                if (faults.Chance(m_opts.corrupt)) {
+                if (faults.Chance(opts.corrupt)) {
                     frame[faults.Next() % proto::DATA_FRAME_LEN] ^= static_cast<uint8_t>(1 + faults.Next() % 255);
                     ++stats.corrupted;
                 }
@@ -228,9 +245,9 @@ void SensorSim::Run()
         m_bStreaming = streaming;
 
         while (!out.empty()) {
-            const ssize_t n = ::write(m_hMaster, out.data(), out.size());
+            const ssize_t n = ::write(ctx.hMaster, out.data(), out.size());
             if (n > 0) {
-                Log('>', out.data(), static_cast<size_t>(n));
+                Log(ctx, '>', out.data(), static_cast<size_t>(n));
                 out.erase(out.begin(), out.begin() + n);
                 lastProgress = now;
             } else if (n < 0 && errno == EINTR) {
@@ -242,11 +259,11 @@ void SensorSim::Run()
         if (out.empty()) {
             lastProgress = now;
         } else if (now - lastProgress > STALL_FLUSH) {
-            ::tcflush(m_hKeepSlave, TCIFLUSH);
+            ::tcflush(ctx.hKeepSlave, TCIFLUSH);
             lastProgress = now;
         }
-        if (m_pLog && now - lastLogFlush > milliseconds(1000)) {
-            std::fflush(m_pLog);
+        if (ctx.pLog && now - lastLogFlush > milliseconds(1000)) {
+            std::fflush(ctx.pLog);
             lastLogFlush = now;
         }
         {
@@ -254,8 +271,8 @@ void SensorSim::Run()
             m_stats = stats;
         }
 
-        pollfd fds[2] = {{m_hWake[0], POLLIN, 0},
-                         {m_hMaster, static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0}};
+        pollfd fds[2] = {{ctx.hWake, POLLIN, 0},
+                         {ctx.hMaster, static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0}};
         int timeout = -1;
         if (streaming)
             timeout = static_cast<int>(TICK.count());
@@ -264,24 +281,26 @@ void SensorSim::Run()
         const int ready = ::poll(fds, masterOk ? 2 : 1, timeout);
         if (ready < 0 && errno != EINTR)
             break;
+        // A failed read costs the master one pause, not the rest of the session.
+        masterOk = true;
         if (ready <= 0)
             continue;
         if (fds[0].revents & POLLIN) {
             uint8_t drain[16];
-            while (::read(m_hWake[0], drain, sizeof drain) > 0) {}
+            while (::read(ctx.hWake, drain, sizeof drain) > 0) {}
         }
-        masterOk = true;
         if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
             uint8_t buf[512];
             for (;;) {
-                const ssize_t n = ::read(m_hMaster, buf, sizeof buf);
+                const ssize_t n = ReadMaster(ctx.hMaster, buf, sizeof buf);
                 if (n <= 0) {
-                    // Nothing more for now; on a hang-up, wait a while before polling again.
+                    // Nothing more for now; after a failure (a hang-up, say) pause before
+                    // polling the master again.
                     if (n == 0 || (errno != EAGAIN && errno != EINTR))
                         masterOk = false;
                     break;
                 }
-                Log('<', buf, static_cast<size_t>(n));
+                Log(ctx, '<', buf, static_cast<size_t>(n));
                 {
                     std::lock_guard<std::mutex> lock(m_statsLock);
                     const size_t keep = std::min(static_cast<size_t>(n), RECEIVED_LIMIT - m_received.size());
@@ -289,15 +308,15 @@ void SensorSim::Run()
                 }
                 for (const SimCommand& cmd : parser.Feed(buf, static_cast<size_t>(n))) {
                     ++stats.commands;
-                    if (!m_opts.silent && !model.HandleCommand(cmd, out))
+                    if (!opts.silent && !model.HandleCommand(cmd, out))
                         ++stats.rejected;
                 }
                 stats.skippedBytes = parser.m_qwSkipped;
             }
         }
     }
-    if (m_pLog)
-        std::fflush(m_pLog);
+    if (ctx.pLog)
+        std::fflush(ctx.pLog);
     std::lock_guard<std::mutex> lock(m_statsLock);
     m_stats = stats;
 }
