@@ -94,9 +94,14 @@ bool SensorSim::Start(std::string* error)
         return fail(ErrnoText("cannot create a pipe"));
 
     if (!m_opts.logPath.empty()) {
-        m_pLog = std::fopen(m_opts.logPath.c_str(), "w");
-        if (!m_pLog)
-            return fail(ErrnoText(("cannot write the log " + m_opts.logPath).c_str()));
+        // Seen from the computer's side: what the sensor sends is received.
+        capture::CaptureHeader header;
+        header.start = capture::NowIso8601();
+        header.path = m_strSlavePath;
+        header.settings = "256000,n,8,1";
+        header.writer = "sensor-sim";
+        if (!m_log.Open(m_opts.logPath, header))
+            return fail(m_log.Error());
     }
 
     if (!m_opts.linkPath.empty()) {
@@ -125,7 +130,7 @@ bool SensorSim::Start(std::string* error)
     ctx.hMaster = m_hMaster;
     ctx.hKeepSlave = m_hKeepSlave;
     ctx.hWake = m_hWake[0];
-    ctx.pLog = m_pLog;
+    ctx.pLog = m_log.IsOpen() ? &m_log : nullptr;
     ctx.t0 = Clock::now();
     try {
         m_thread = std::thread(&SensorSim::Run, this, std::move(ctx));
@@ -165,10 +170,7 @@ void SensorSim::Cleanup()
             ::close(*fd);
         *fd = -1;
     }
-    if (m_pLog) {
-        std::fclose(m_pLog);
-        m_pLog = nullptr;
-    }
+    m_log.Close();
     m_bStreaming = false;
 }
 
@@ -181,11 +183,8 @@ void SensorSim::Log(const RunContext& ctx, char dir, const uint8_t* data, size_t
 {
     if (!ctx.pLog || n == 0)
         return;
-    const double t = std::chrono::duration<double>(Clock::now() - ctx.t0).count();
-    std::fprintf(ctx.pLog, "%.3f %c", t, dir);
-    for (size_t i = 0; i < n; ++i)
-        std::fprintf(ctx.pLog, " %02X", data[i]);
-    std::fputc('\n', ctx.pLog);
+    const int64_t us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - ctx.t0).count();
+    ctx.pLog->Append(dir == '>' ? capture::Direction::Received : capture::Direction::Sent, us, data, n);
 }
 
 void SensorSim::Run(RunContext ctx)
@@ -201,7 +200,6 @@ void SensorSim::Run(RunContext ctx)
     Clock::time_point streamStart{};
     uint64_t streamSent = 0;   // frames due since streamStart that were dealt with
     Clock::time_point lastProgress = Clock::now();
-    Clock::time_point lastLogFlush = lastProgress;
     const uint64_t maxCatchUp = std::max<uint64_t>(1, static_cast<uint64_t>(opts.rate * MAX_CATCH_UP_S));
     bool masterOk = true;
 
@@ -262,10 +260,8 @@ void SensorSim::Run(RunContext ctx)
             ::tcflush(ctx.hKeepSlave, TCIFLUSH);
             lastProgress = now;
         }
-        if (ctx.pLog && now - lastLogFlush > milliseconds(1000)) {
-            std::fflush(ctx.pLog);
-            lastLogFlush = now;
-        }
+        if (ctx.pLog)
+            ctx.pLog->FlushIfDue(std::chrono::duration_cast<std::chrono::microseconds>(now - ctx.t0).count());
         {
             std::lock_guard<std::mutex> lock(m_statsLock);
             m_stats = stats;
@@ -316,7 +312,7 @@ void SensorSim::Run(RunContext ctx)
         }
     }
     if (ctx.pLog)
-        std::fflush(ctx.pLog);
+        ctx.pLog->Flush();
     std::lock_guard<std::mutex> lock(m_statsLock);
     m_stats = stats;
 }

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "capture_writer.h"
+
 // Data frames a second that 256000 baud can carry: 25,600 bytes/s over 21-byte frames.
 constexpr double SIM_MAX_RATE = 25600.0 / 21;
 
@@ -23,7 +25,7 @@ struct SensorSimOptions {
     double corrupt = 0;         // probability that a data frame goes out with one byte flipped
     double garbage = 0;         // probability of random bytes ahead of a data frame
     bool silent = false;        // neither replies nor streams
-    std::string logPath;        // every byte both ways, timestamped; empty: no log
+    std::string logPath;        // capture of every byte both ways; empty: none
     std::string linkPath;       // symbolic link to the slave path; empty: none
 };
 
@@ -66,18 +68,19 @@ protected:
     virtual ssize_t ReadMaster(int fd, uint8_t* buf, size_t n);
 
 private:
-    // What the thread works with: its own copies, fixed when it starts.
+    // What the thread works with: its own copies, fixed when it starts. The capture writer is
+    // the one object it shares; Cleanup() closes it only after the thread has ended.
     struct RunContext {
         SensorSimOptions opts;
         int hMaster = -1;
         int hKeepSlave = -1;
         int hWake = -1;
-        std::FILE* pLog = nullptr;
+        capture::CCaptureWriter* pLog = nullptr;
         std::chrono::steady_clock::time_point t0{};
     };
 
     void Run(RunContext ctx);
-    // Releases the terminal, pipe, log and link; only while no thread runs.
+    // Releases the terminal, pipe, capture and link; only while no thread runs.
     void Cleanup();
     static void Log(const RunContext& ctx, char dir, const uint8_t* data, size_t n);
 
@@ -87,7 +90,7 @@ private:
     int m_hKeepSlave = -1;       // held open so the master never sees a hang-up between opens
     int m_hWake[2] = {-1, -1};   // self-pipe that interrupts the thread's poll
     bool m_bLinked = false;
-    std::FILE* m_pLog = nullptr;
+    capture::CCaptureWriter m_log;  // the --log capture, open while running with one
     std::thread m_thread;
     std::atomic<bool> m_bQuit{false};
     std::atomic<bool> m_bStreaming{false};
