@@ -1,10 +1,15 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of fuzz-receive (fuzz/corpus/receive). Run again after changing the
-input layout described in receive_harness.h; the files are kept in the repository."""
+"""Writes the seed corpora of fuzz-receive (fuzz/corpus/receive, input layout in
+receive_harness.h) and fuzz-capture (fuzz/corpus/capture, capture files as described in
+docs/capture-format.md). The files are kept in the repository; run again after changing a
+layout."""
 import os
 import random
+import struct
 
-OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus", "receive")
+HERE = os.path.dirname(os.path.abspath(__file__))
+OUT = os.path.join(HERE, "corpus", "receive")
+OUT_CAPTURE = os.path.join(HERE, "corpus", "capture")
 BIG_RING = 0x80
 
 
@@ -101,5 +106,61 @@ def main():
     seed("mixed-replies-in-stream", BIG_RING, 0x10, events(frames(5) + INFO + frames(5) + DATE + frames(5) + STOP, [11]))
 
 
+MAGIC = b"\x89VCAP\r\n\x1a"
+
+
+def capture_header(text=None, version=1):
+    if text is None:
+        text = b"start=2025-03-01T09:30:00.125+01:00\nport=1\npath=/dev/ttyUSB0\nsettings=256000,n,8,1\nwriter=Veltrin\n"
+    return MAGIC + struct.pack("<HH", version, len(text)) + text
+
+
+def record(direction, time_us, data):
+    return bytes((ord(direction),)) + struct.pack("<qH", time_us, len(data)) + data
+
+
+def capture_seed(name, data):
+    with open(os.path.join(OUT_CAPTURE, name), "wb") as f:
+        f.write(data)
+
+
+def main_capture():
+    os.makedirs(OUT_CAPTURE, exist_ok=True)
+    for f in os.listdir(OUT_CAPTURE):
+        os.remove(os.path.join(OUT_CAPTURE, f))
+    start = bytes((0xF0, 0x2F, 0x01, 0x32))
+    stop = bytes((0xF0, 0x2F, 0x01, 0x33))
+    gain = bytes((0xF0, 0x21, 0x02, 0x65, 0x04))
+    session = (record("S", 0, start) + record("R", 1500, frames(2)) + record("R", 3100, frames(3, 2)[:30])
+               + record("R", 3300, frames(3, 2)[30:]) + record("S", 5000, gain) + record("R", 5200, INFO)
+               + record("S", 9000, stop) + record("R", 9100, STOP))
+    capture_seed("session", capture_header() + session)
+    capture_seed("session-sim-writer", capture_header(b"start=2025-03-01T09:30:00.000+00:00\nport=\npath=/dev/pts/3\nsettings=256000,n,8,1\nwriter=sensor-sim\n") + session)
+    capture_seed("header-only", capture_header())
+    capture_seed("empty-header-text", capture_header(b""))
+    capture_seed("header-unknown-keys", capture_header(b"start=x\nfuture=1\nno equals sign\n=v\nport=-4\nport=99999999999\n") + record("R", 0, STOP))
+    capture_seed("header-text-limit", capture_header(b"path=" + b"p" * 4090 + b"\n"))
+    capture_seed("header-text-too-long", MAGIC + struct.pack("<HH", 1, 4097) + b"x" * 40)
+    capture_seed("header-cut-short", capture_header()[:30])
+    capture_seed("magic-only", MAGIC)
+    capture_seed("magic-partial", MAGIC[:5])
+    capture_seed("not-a-capture", frames(2))
+    capture_seed("text-mangled", MAGIC.replace(b"\r\n", b"\n") + b"\x01\x00\x00\x00")
+    capture_seed("version-2", capture_header(version=2) + record("R", 0, STOP))
+    capture_seed("cut-in-record-header", capture_header() + record("R", 10, STOP) + record("R", 20, STOP)[:6])
+    capture_seed("cut-in-record-data", capture_header() + record("R", 10, frames(2))[:30])
+    capture_seed("unknown-direction", capture_header() + record("R", 10, STOP) + record("X", 20, STOP))
+    capture_seed("time-backwards", capture_header() + record("R", 500, STOP) + record("R", 499, STOP))
+    capture_seed("time-negative", capture_header() + record("S", -1, start))
+    capture_seed("time-equal", capture_header() + record("R", 7, frames(1)) + record("R", 7, frames(1, 1)))
+    capture_seed("zero-length-records", capture_header() + record("R", 0, b"") + record("S", 0, b"") + record("R", 1, STOP))
+    capture_seed("large-record", capture_header() + record("R", 100, frames(150)))
+    capture_seed("record-larger-than-ring", capture_header() + record("R", 100, frames(1200)))
+    capture_seed("garbage-received", capture_header() + record("R", 1, bytes(random.Random(7).randrange(256) for _ in range(300))))
+    capture_seed("split-commands", capture_header() + record("S", 0, gain[:2]) + record("S", 1, gain[2:] + start[:1]) + record("S", 2, start[1:]))
+    capture_seed("sent-garbage", capture_header() + record("S", 0, bytes((0xF0, 0xF0, 0x2F, 0x09, 0x32, 0xF0, 0x21, 0x02))))
+
+
 if __name__ == "__main__":
     main()
+    main_capture()
