@@ -21,6 +21,12 @@ IPlatform& Platform();
 // Installs p (nullptr restores the real platform). Returns the previous one.
 IPlatform* SetPlatform(IPlatform* p);
 
+// Where the real platform's debug output goes instead of the debugger or standard error: the
+// application installs a sink that hands it to its logging (nullptr restores the default).
+// Returns the previous sink.
+using DebugSink = void (*)(const char* text);
+DebugSink SetDebugSink(DebugSink sink);
+
 // Elapsed milliseconds from `then` to `now`, correct across the tick's wrap-around.
 inline uint32_t TickDiff(uint32_t now, uint32_t then) { return now - then; }
 
