@@ -101,7 +101,8 @@ public:
             return true;
         }
         const size_t nRepeat = static_cast<size_t>(byLen - 0xF7) * (Byte() + 1u);
-        const size_t nPiece = std::min<size_t>(Byte(), static_cast<size_t>(m_end - m_p));
+        const size_t nWanted = Byte();
+        const size_t nPiece = std::min<size_t>(nWanted, static_cast<size_t>(m_end - m_p));
         for (size_t i = 0; i < nRepeat && nPiece > 0 && out.size() < RECEIVE_BURST_MAX; ++i)
             out.insert(out.end(), m_p, m_p + std::min(nPiece, RECEIVE_BURST_MAX - out.size()));
         m_p += nPiece;

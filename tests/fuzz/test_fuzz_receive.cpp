@@ -22,7 +22,7 @@ Bytes RandomStream(std::mt19937& rng)
     const int nPieces = static_cast<int>(rng() % 60);
     for (int i = 0; i < nPieces; ++i) {
         const uint32_t kind = rng() % 8;
-        uint8_t frame[proto::DATA_FRAME_LEN] = {proto::SYNC, proto::INBOUND_ADDR, static_cast<uint8_t>(rng())};
+        uint8_t frame[32] = {proto::SYNC, proto::INBOUND_ADDR, static_cast<uint8_t>(rng())};
         int nLen = 0;
         if (kind <= 3) {
             uint16_t words[proto::BLOCK_WORDS];

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <future>
+#include <thread>
 
 #include "sensor_sim.h"
 
@@ -120,6 +121,10 @@ TEST(SensorSimFaults, KeepsReadingAfterAFailedRead)
     EXPECT_TRUE(AnswersInfo(sim.SlavePath())) << "no answer after a failed read";
     EXPECT_EQ(sim.m_nFailed.load(), 2);
     EXPECT_TRUE(AnswersInfo(sim.SlavePath()));
+    // The thread publishes its counts after it has answered.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (sim.Stats().commands < 2 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(sim.Stats().commands, 2u);
     StopWithin(sim, 10);
 }
