@@ -53,9 +53,21 @@ CSensorDlg::CSensorDlg(QWidget* pParent)
 
 CSensorDlg::~CSensorDlg()
 {
+    // The device link (a base) and the members go before QDialog deletes the child widgets;
+    // a child emitting on its way out must find no handler of this dialog connected.
+    UnrouteMessages();
     // A console torn down without ending its modal run still gets its destroy handling.
     if (m_nDestroyCount == 0)
         OnDestroy();
+}
+
+void CSensorDlg::UnrouteMessages()
+{
+    m_comm.disconnect(this);
+    m_timer1.disconnect(this);
+    m_timerPressure.disconnect(this);
+    for (QObject* pChild : findChildren<QObject*>())
+        pChild->disconnect(this);
 }
 
 void CSensorDlg::DoDataExchange()
@@ -111,6 +123,7 @@ void CSensorDlg::RouteMessages()
     button(IDC_BTN_EXIT, [this] { OnExit(); });
     // WM_DESTROY: done() and the destructor.
     connect(&m_timer1, &QTimer::timeout, this, [this] { Guard([&] { OnTimer(TIMER_ID); }); });
+    connect(&m_timerPressure, &QTimer::timeout, this, [this] { Guard([&] { OnPressureRepaintTimer(); }); });
     spin(IDC_SPIN_GAIN1, [this](int iDelta) { return OnDeltaposSpinGain1(iDelta); });
     spin(IDC_SPIN_GAIN2, [this](int iDelta) { return OnDeltaposSpinGain2(iDelta); });
     spin(IDC_SPIN_GAIN3, [this](int iDelta) { return OnDeltaposSpinGain3(iDelta); });
@@ -181,6 +194,7 @@ void CSensorDlg::OnInitDialog()
     InstallSignalLink(*this);
 
     m_timer1.start(TIMER_PERIOD_MS);
+    m_timerPressure.setSingleShot(true);
     UpdateControlStates();
 
     // The readouts are painted over their frames, not by the frames themselves.
@@ -324,5 +338,6 @@ void CSensorDlg::OnDestroy()
     ++m_nDestroyCount;
     Guard([&] { CSensorLink::OnDestroy(); });
     m_timer1.stop();
+    m_timerPressure.stop();
     m_bWindow = false;
 }

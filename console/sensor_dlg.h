@@ -68,6 +68,7 @@ public:
     void AddSamples(int ch0, int ch1, int ch2, int ch3, int ch4) override;
     bool IsWindow() const override;
     void InvalidatePressureArea() override;
+    void StartPressureRepaintTimer(uint32_t nDelayMs) override;
     int GetPortSelection() const override;
     void SetOpenButtonText(const QString& strText) override;
     void SetDlgItemInt(int nID, int nValue) override;
@@ -119,6 +120,9 @@ protected:
 private:
     void DoDataExchange();
     void RouteMessages();
+    // Cuts every connection that calls into the dialog, so nothing reaches a handler while
+    // the dialog's parts are being destroyed.
+    void UnrouteMessages();
     void OnInitDialog();
     // The dialog's share of the window-destroy handling, run once whichever way the console ends.
     void OnDestroy();
@@ -136,6 +140,7 @@ private:
     QMenu* m_pSysMenu = nullptr;
     std::vector<SysCommand> m_sysCommands;
     QTimer m_timer1;              // timer 1, 50 ms
+    QTimer m_timerPressure;       // single shot: the pressure column's deferred repaint
     bool m_bWindow = false;       // from creation until the window-destroy handling
 };
 

@@ -33,6 +33,11 @@ void CSensorDlg::InvalidatePressureArea()
         update(m_framePressureArea->geometry());
 }
 
+void CSensorDlg::StartPressureRepaintTimer(uint32_t nDelayMs)
+{
+    m_timerPressure.start(static_cast<int>(nDelayMs));
+}
+
 int CSensorDlg::GetPortSelection() const { return m_comboPort ? m_comboPort->currentIndex() : -1; }
 
 void CSensorDlg::SetOpenButtonText(const QString& strText) { SetDlgItemText(IDC_BTN_OPEN, strText); }

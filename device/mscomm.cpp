@@ -1,5 +1,6 @@
 #include "mscomm.h"
 
+#include <QDeadlineTimer>
 #include <QMetaObject>
 #include <QSerialPort>
 #include <QStringList>
@@ -11,6 +12,10 @@
 
 #ifndef _WIN32
 #include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #endif
 
 QMap<int, QString> CMSComm::s_portMap;
@@ -82,13 +87,6 @@ void CMSComm::ConnectPort()
     connect(m_pPort, &QSerialPort::readyRead, this, &CMSComm::OnReadyRead);
     connect(m_pPort, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError error) { OnErrorOccurred(static_cast<int>(error)); });
-    connect(m_pPort, &QSerialPort::bytesWritten, this, [this](qint64) {
-        // SThreshold n: OnComm (send event) once fewer than n bytes wait to be sent.
-        if (m_nSThreshold > 0 && m_pPort->bytesToWrite() < m_nSThreshold) {
-            m_nCommEvent = comEvSend;
-            emit OnComm();
-        }
-    });
 }
 
 CMSComm::~CMSComm()
@@ -161,6 +159,7 @@ void CMSComm::SetInputMode(long nMode)
 
 void CMSComm::SetSettings(const QString& strSettings)
 {
+    CallScope call(*this);
     ParsedSettings parsed;
     if (!ParseSettings(strSettings, parsed))
         throw CommError(tr("设置“%1”无效：应为“波特率,校验,数据位,停止位”，如“256000,n,8,1”"
@@ -198,6 +197,7 @@ void CMSComm::SetInputLen(short n)
 
 void CMSComm::SetDTREnable(bool b)
 {
+    CallScope call(*this);
     m_bDTREnable = b;
     if (GetPortOpen() && !m_pPort->setDataTerminalReady(b))
         m_pPort->clearError();  // no modem lines (a pseudo-terminal): nothing to assert
@@ -205,6 +205,7 @@ void CMSComm::SetDTREnable(bool b)
 
 void CMSComm::SetRTSEnable(bool b)
 {
+    CallScope call(*this);
     m_bRTSEnable = b;
     if (GetPortOpen() && !m_pPort->setRequestToSend(b))
         m_pPort->clearError();
@@ -214,6 +215,7 @@ bool CMSComm::GetPortOpen() const { return m_pPort->isOpen(); }
 
 void CMSComm::SetPortOpen(bool bOpen)
 {
+    CallScope call(*this);
     if (m_bLostPending) {
         // The owner acts before the queued loss report ran: finish the close it would do.
         m_bLostPending = false;
@@ -262,20 +264,72 @@ void CMSComm::SetPortOpen(bool bOpen)
 
 void CMSComm::SetOutput(const QByteArray& bytes)
 {
-    if (!GetPortOpen())
+    CallScope call(*this);
+    // A device found lost is closed at the next event-loop turn; until then it is closed here.
+    if (!GetPortOpen() || m_bLostPending)
         throw CommError(tr("端口未打开：无法在 COM%1 上发送。").arg(m_nCommPort));
     if (bytes.isEmpty())
         return;
-    const qint64 n = m_pPort->write(bytes);
-    if (n != bytes.size()) {
-        const QString strWhy = m_pPort->errorString();
-        m_pPort->clearError();
+    QString strWhy;
+    if (!WriteAll(bytes, strWhy)) {
+        // What the driver still holds would go out whenever the line moves again, long after
+        // the caller was told the send failed.
+        if (!m_pPort->clear(QSerialPort::Output))
+            m_pPort->clearError();
         throw CommError(tr("无法在端口 COM%1（%2）上发送：%3")
                             .arg(m_nCommPort).arg(PortDevicePath(m_nCommPort), strWhy));
     }
-    // Hand the frame to the driver now rather than at the next event-loop turn: a blocking
-    // pause or the window closing right after must not hold it back or lose it.
-    m_pPort->flush();
+    if (m_nSThreshold > 0) {
+        // SThreshold n: OnComm (send event) once fewer than n bytes wait, which is now.
+        QMetaObject::invokeMethod(this, [this] {
+            if (!GetPortOpen())
+                return;
+            m_nCommEvent = comEvSend;
+            emit OnComm();
+        }, Qt::QueuedConnection);
+    }
+}
+
+bool CMSComm::WriteAll(const QByteArray& bytes, QString& strWhy)
+{
+    // The wait is bounded on the real clock: it holds up the thread that owns the port.
+    const QDeadlineTimer deadline(WRITE_TIMEOUT_MS);
+#ifdef _WIN32
+    if (m_pPort->write(bytes) != bytes.size() || !m_pPort->waitForBytesWritten(WRITE_TIMEOUT_MS)) {
+        strWhy = m_pPort->errorString();
+        m_pPort->clearError();
+        return false;
+    }
+    return true;
+#else
+    // Written straight to the descriptor rather than through QSerialPort's buffer, whose flush
+    // waits for the line to drain and whose failures surface later, away from the caller.
+    const int fd = static_cast<int>(m_pPort->handle());
+    const char* p = bytes.constData();
+    size_t nLeft = static_cast<size_t>(bytes.size());
+    while (nLeft > 0) {
+        const ssize_t n = ::write(fd, p, nLeft);
+        if (n > 0) {
+            p += n;
+            nLeft -= static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            strWhy = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        // The driver's queue is full: wait for room until the deadline.
+        const qint64 nRemaining = deadline.remainingTime();
+        pollfd pfd{fd, POLLOUT, 0};
+        if (nRemaining <= 0 || ::poll(&pfd, 1, static_cast<int>(nRemaining)) == 0) {
+            strWhy = tr("设备在 %1 毫秒内未接收任何数据").arg(WRITE_TIMEOUT_MS);
+            return false;
+        }
+    }
+    return true;
+#endif
 }
 
 short CMSComm::GetInBufferCount() const
@@ -303,16 +357,17 @@ void CMSComm::OnReadyRead()
 
 void CMSComm::OnErrorOccurred(int error)
 {
-    switch (error) {
-    case QSerialPort::NoError:
-    case QSerialPort::UnsupportedOperationError:  // modem lines or line settings a pty lacks
+    // Clearing an error signals NoError; modem lines and line settings a pty lacks are refused
+    // with UnsupportedOperationError, which the calls setting them tolerate.
+    if (error == QSerialPort::NoError || error == QSerialPort::UnsupportedOperationError)
         return;
-    case QSerialPort::ResourceError:
-        ReportDeviceLost(m_pPort->errorString());
+    // Inside a call of this layer the call itself reports the failure, from errorString().
+    if (m_nCallDepth > 0)
         return;
-    case QSerialPort::ReadError:
+    if (error == QSerialPort::ReadError) {
         // A tty that hangs up (adapter pulled, pty master closed) stays readable and every read
-        // fails: QSerialPort then reports ReadError over and over. Treat it as the loss it is.
+        // fails: QSerialPort then reports ReadError over and over. Treat it as the loss it is;
+        // an odd failed read alone is not.
         if (DeviceHungUp())
             ReportDeviceLost(tr("设备已挂断或被拔出"));
         else if (++m_nReadErrors >= MAX_READ_ERRORS)
@@ -320,10 +375,9 @@ void CMSComm::OnErrorOccurred(int error)
         else
             m_pPort->clearError();
         return;
-    default:
-        // Open and write failures are reported by the call that failed, from errorString().
-        return;
     }
+    // Anything else between calls (ResourceError above all) means the device is gone.
+    ReportDeviceLost(m_pPort->errorString());
 }
 
 bool CMSComm::DeviceHungUp() const

@@ -3,6 +3,11 @@
 // port handling is written against (CommPort, Settings, PortOpen, Input, Output, OnComm ...),
 // built on QSerialPort. Received bytes are announced by OnComm on the thread that owns the
 // object (the user-interface thread).
+//
+// Errors take one of two routes and never a third: whatever fails inside a call (a refused
+// property, an open, a write) throws CommError from that call; whatever fails between calls,
+// while the port's notifications run, is the loss of the device, closed and reported once by
+// PortLost.
 #include <QByteArray>
 #include <QMap>
 #include <QObject>
@@ -59,8 +64,11 @@ public:
     void SetPortOpen(bool bOpen);
     bool GetPortOpen() const;
 
-    // Writes one whole frame in one call; throws when the port is closed or the write fails.
+    // Writes one whole frame before returning; throws when the port is closed or the write
+    // fails. A device that takes nothing holds the call up for at most WRITE_TIMEOUT_MS; what
+    // it did not take is discarded, so it never goes out late.
     void SetOutput(const QByteArray& bytes);
+    static constexpr int WRITE_TIMEOUT_MS = 100;
     short GetCommEvent() const { return m_nCommEvent; }
     // Bytes waiting, as a signed 16-bit count (never more than InBufferSize).
     short GetInBufferCount() const;
@@ -84,11 +92,20 @@ signals:
     void PortLost(const QString& strDescription);
 
 private:
+    // Marks a call in progress: errors QSerialPort signals meanwhile belong to that call.
+    struct CallScope {
+        explicit CallScope(CMSComm& comm) : m_comm(comm) { ++m_comm.m_nCallDepth; }
+        ~CallScope() { --m_comm.m_nCallDepth; }
+        CMSComm& m_comm;
+    };
+
     void OnReadyRead();
     void OnErrorOccurred(int error);
     void ConnectPort();
     bool DeviceHungUp() const;
     void ReportDeviceLost(const QString& strWhy);
+    // Writes all of bytes within WRITE_TIMEOUT_MS; false with the reason otherwise.
+    bool WriteAll(const QByteArray& bytes, QString& strWhy);
 
     static constexpr int MAX_READ_ERRORS = 8;  // failed reads in a row taken as a lost device
 
@@ -106,5 +123,6 @@ private:
     short m_nCommEvent = 0;
     bool m_bLostPending = false;  // device loss seen, the port's close is queued
     int m_nReadErrors = 0;        // failed reads since the last successful one
+    int m_nCallDepth = 0;         // calls of this layer in progress (CallScope)
     static QMap<int, QString> s_portMap;
 };

@@ -36,6 +36,9 @@ public:
     virtual bool IsWindow() const = 0;
     // Invalidates the pressure column (the rectangle of hidden frame 1018) with erasing.
     virtual void InvalidatePressureArea() = 0;
+    // Starts a single-shot timer that calls CSensorLink::OnPressureRepaintTimer after nDelayMs.
+    // A view without timers leaves skipped values for its next paint.
+    virtual void StartPressureRepaintTimer(uint32_t /*nDelayMs*/) {}
     // Selected index of port combo 1004, -1 when none is selected.
     virtual int GetPortSelection() const = 0;
     virtual void SetOpenButtonText(const QString& strText) = 0;  // button 1001
@@ -60,8 +63,13 @@ public:
     // --- receive side ----------------------------------------------------------------
     // Drains the serial layer (one OnComm event) into the ring and decodes every complete frame.
     void OnCommEvent();
+    // Puts bytes taken out of the serial layer through the ring and the decoder, as one
+    // OnComm event does.
+    void ReceiveBytes(const uint8_t* pBytes, int nCount);
     // Splits a verified sample block into pressures and waveform samples.
     void FeedSampleBlock(const uint8_t* block, int nLength);
+    // The single-shot repaint timer: repaints the pressure column if the feed skipped a repaint.
+    void OnPressureRepaintTimer();
 
     // --- command issuing -------------------------------------------------------------
     bool SendCommand(uint8_t byCode, uint8_t byAddr, uint8_t byValue, bool bForce);
@@ -136,6 +144,8 @@ public:
     int m_nStaticPressure2 = 0;
     int m_nStaticPressure3 = 0;
     uint32_t m_dwLastPaintTick = 0;
+    bool m_bPressureRepaintOwed = false;  // values arrived that the readouts do not show yet
+    bool m_bPressureTimerArmed = false;   // the single-shot repaint timer is running
     DecodeStats m_decodeStats;      // decoder totals since the link was made
     uint64_t m_qwRingDropped = 0;   // bytes the ring dropped on overflow, in total
 

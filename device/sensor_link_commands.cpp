@@ -73,14 +73,16 @@ bool CSensorLink::SendCommand(uint8_t byCode, uint8_t byAddr, uint8_t byValue, b
     ++m_nSendCount;  // counted before the port check, so re-sending to a closed port ends
     if (!m_comm.GetPortOpen())
         return false;
+    uint8_t frame[proto::MAX_COMMAND_LEN];
+    const int nLen = proto::BuildCommandFrame(byCode, byAddr, byValue, frame);
+    m_dwLastSendTick = Platform().GetTickCount();
+    // A failed write throws: the command is neither pending nor re-sent, and the caller's
+    // handler ends before it shows the new value.
+    m_comm.SetOutput(QByteArray(reinterpret_cast<const char*>(frame), nLen));
     m_byPendingCode = byCode;
     m_bGaveUpAnnounced = false;
     m_byPendingAddr = byAddr;
     m_byPendingValue = byValue;
-    uint8_t frame[proto::MAX_COMMAND_LEN];
-    const int nLen = proto::BuildCommandFrame(byCode, byAddr, byValue, frame);
-    m_dwLastSendTick = Platform().GetTickCount();
-    m_comm.SetOutput(QByteArray(reinterpret_cast<const char*>(frame), nLen));
     Notify([&](ILinkObserver& o) { o.OnBytesSent(frame, nLen); });
     TraceHex(frame, nLen, "Send Data:");
     return true;

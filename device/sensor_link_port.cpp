@@ -36,8 +36,8 @@ bool CSensorLink::OpenPort(int nPort)
     m_comm.SetRTSEnable(true);
     if (!m_comm.GetPortOpen()) {
         m_comm.SetPortOpen(true);
-        // Unread bytes of the last connection (a frame cut short by unplugging) would otherwise
-        // run into the new stream's first frame and take it with them.
+        // Unread bytes from the previous connection (a frame cut short by a close or a lost
+        // device) would swallow the first frame of this one.
         m_ring.Skip(m_ring.Count());
     }
     Platform().Sleep(OPEN_PAUSE_MS);
@@ -118,5 +118,7 @@ void CSensorLink::OnPortLost(const QString& strDescription)
     ClosePort();  // the layer has normally closed it already
     m_view.SetOpenButtonText(QStringLiteral("打开串口"));
     UpdateControlStates();
+    // Whatever the status said, the observation is over.
+    SetStatusText(QStringLiteral("监测过程被终止!"), 0);
     m_view.ShowErrorBox(strDescription.isEmpty() ? QStringLiteral("内部应用程序出错。") : strDescription);
 }

@@ -21,11 +21,14 @@ void CSensorLink::OnCommEvent()
     m_comm.SetInputLen(0);
     // Every byte taken out of the layer is appended, also those that arrived after the count
     // was read: bytes taken out and then thrown away would be lost for good.
-    if (!input.isEmpty()) {
-        const auto* pBytes = reinterpret_cast<const uint8_t*>(input.constData());
-        const int nBytes = static_cast<int>(input.size());
-        Notify([&](ILinkObserver& o) { o.OnBytesReceived(pBytes, nBytes); });
-        const int nDropped = m_ring.Append(pBytes, nBytes);
+    ReceiveBytes(reinterpret_cast<const uint8_t*>(input.constData()), static_cast<int>(input.size()));
+}
+
+void CSensorLink::ReceiveBytes(const uint8_t* pBytes, int nCount)
+{
+    if (pBytes && nCount > 0) {
+        Notify([&](ILinkObserver& o) { o.OnBytesReceived(pBytes, nCount); });
+        const int nDropped = m_ring.Append(pBytes, nCount);
         if (nDropped > 0) {
             m_qwRingDropped += static_cast<uint64_t>(nDropped);
             Notify([&](ILinkObserver& o) { o.OnRingOverflow(nDropped); });
@@ -122,6 +125,28 @@ void CSensorLink::FeedSampleBlock(const uint8_t* block, int nLength)
                       proto::BlockWordAt(block, proto::WORD_PULSE3),
                       proto::BlockWordAt(block, proto::WORD_ECG),
                       proto::BlockWordAt(block, proto::WORD_VOLUME));
-    if (m_view.IsWindow() && TickDiff(Platform().GetTickCount(), m_dwLastPaintTick) > PRESSURE_REPAINT_MS)
+    if (!m_view.IsWindow())
+        return;
+    if (TickDiff(Platform().GetTickCount(), m_dwLastPaintTick) > PRESSURE_REPAINT_MS) {
+        m_bPressureRepaintOwed = false;
         m_view.InvalidatePressureArea();
+        return;
+    }
+    // Too soon after the dialog's last paint. Any paint counts there, also one that never
+    // touched the readouts, so without the timer the values of a stream that ends now would
+    // never be shown.
+    m_bPressureRepaintOwed = true;
+    if (!m_bPressureTimerArmed) {
+        m_bPressureTimerArmed = true;
+        m_view.StartPressureRepaintTimer(PRESSURE_REPAINT_MS);
+    }
+}
+
+void CSensorLink::OnPressureRepaintTimer()
+{
+    m_bPressureTimerArmed = false;
+    if (m_bPressureRepaintOwed && m_view.IsWindow()) {
+        m_bPressureRepaintOwed = false;
+        m_view.InvalidatePressureArea();
+    }
 }

@@ -66,13 +66,16 @@ std::vector<uint8_t> SensorSim::Received() const
 
 bool SensorSim::Start(std::string* error)
 {
+    if (Running()) {
+        // Its terminal, link and thread stay as they are.
+        if (error) *error = "the simulated sensor is already running";
+        return false;
+    }
     auto fail = [&](const std::string& why) {
         if (error) *error = why;
         Cleanup();
         return false;
     };
-    if (Running())
-        return fail("the simulated sensor is already running");
 
     char name[256] = {};
     if (::openpty(&m_hMaster, &m_hKeepSlave, name, nullptr, nullptr) != 0)
@@ -123,15 +126,22 @@ bool SensorSim::Start(std::string* error)
         m_bLinked = true;
     }
 
-    m_t0 = Clock::now();
     m_bQuit = false;
     {
         std::lock_guard<std::mutex> lock(m_statsLock);
         m_stats = SensorSimStats{};
         m_received.clear();
     }
+    RunContext ctx;
+    ctx.opts = m_opts;
+    ctx.hMaster = m_hMaster;
+    ctx.hKeepSlave = m_hKeepSlave;
+    ctx.hWake = m_hWake[0];
+    ctx.pLog = m_log.IsOpen() ? &m_log : nullptr;
+    ctx.pReplay = m_pReplay.get();
+    ctx.t0 = Clock::now();
     try {
-        m_thread = std::thread(&SensorSim::Run, this);
+        m_thread = std::thread(&SensorSim::Run, this, std::move(ctx));
     } catch (const std::system_error& e) {
         return fail(std::string("cannot start the thread: ") + e.what());
     }
@@ -153,6 +163,8 @@ void SensorSim::Stop()
 
 void SensorSim::Cleanup()
 {
+    if (m_thread.joinable())
+        return;  // the thread still uses all of it; Stop() comes back here after the join
     if (m_bLinked) {
         // Remove the link only while it still points at our terminal.
         char target[256] = {};
@@ -171,32 +183,38 @@ void SensorSim::Cleanup()
     m_bStreaming = false;
 }
 
-void SensorSim::Log(char dir, const uint8_t* data, size_t n)
+ssize_t SensorSim::ReadMaster(int fd, uint8_t* buf, size_t n)
 {
-    if (!m_log.IsOpen() || n == 0)
-        return;
-    const int64_t us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - m_t0).count();
-    m_log.Append(dir == '>' ? capture::Direction::Received : capture::Direction::Sent, us, data, n);
+    return ::read(fd, buf, n);
 }
 
-void SensorSim::PumpReplay(CSensorModel& model, Clock::time_point now, std::vector<uint8_t>& out)
+void SensorSim::Log(const RunContext& ctx, char dir, const uint8_t* data, size_t n)
 {
-    const int64_t nowUs = std::chrono::duration_cast<std::chrono::microseconds>(now - m_t0).count();
-    if (!m_pReplay->Playing())
-        m_pReplay->Start(nowUs);
+    if (!ctx.pLog || n == 0)
+        return;
+    const int64_t us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - ctx.t0).count();
+    ctx.pLog->Append(dir == '>' ? capture::Direction::Received : capture::Direction::Sent, us, data, n);
+}
+
+void SensorSim::PumpReplay(const RunContext& ctx, CSensorModel& model, Clock::time_point now, std::vector<uint8_t>& out)
+{
+    const int64_t nowUs = std::chrono::duration_cast<std::chrono::microseconds>(now - ctx.t0).count();
+    if (!ctx.pReplay->Playing())
+        ctx.pReplay->Start(nowUs);
     // Bytes nobody reads are lost, as with the signals; at the capture's end the sensor stops
     // as if told to, and acknowledges it.
     std::vector<uint8_t> lost;
-    if (!m_pReplay->Pump(nowUs, out.size() > OUT_LIMIT ? lost : out))
+    if (!ctx.pReplay->Pump(nowUs, out.size() > OUT_LIMIT ? lost : out))
         model.HandleCommand(SimCommand{proto::ADDR_SENSOR, proto::CODE_STOP, 0}, out);
 }
 
-void SensorSim::Run()
+void SensorSim::Run(RunContext ctx)
 {
-    CSensorModel model(m_opts.rate, m_opts.bpm, m_opts.seed);
-    model.ApplySignalOptions(m_opts.pttMs, m_opts.hrvMs);
+    const SensorSimOptions& opts = ctx.opts;
+    CSensorModel model(opts.rate, opts.bpm, opts.seed);
+    model.ApplySignalOptions(opts.pttMs, opts.hrvMs);
     CCommandParser parser;
-    CSimRandom faults(m_opts.seed ^ 0xFA017u);
+    CSimRandom faults(opts.seed ^ 0xFA017u);
     SensorSimStats stats;
     std::vector<uint8_t> out;
 
@@ -204,7 +222,7 @@ void SensorSim::Run()
     Clock::time_point streamStart{};
     uint64_t streamSent = 0;   // frames due since streamStart that were dealt with
     Clock::time_point lastProgress = Clock::now();
-    const uint64_t maxCatchUp = std::max<uint64_t>(1, static_cast<uint64_t>(m_opts.rate * MAX_CATCH_UP_S));
+    const uint64_t maxCatchUp = std::max<uint64_t>(1, static_cast<uint64_t>(opts.rate * MAX_CATCH_UP_S));
     bool masterOk = true;
 
     while (!m_bQuit.load()) {
@@ -217,10 +235,10 @@ void SensorSim::Run()
                 streamStart = now;
                 streamSent = 0;
             }
-            if (m_pReplay)
-                PumpReplay(model, now, out);  // instead of the signals
+            if (ctx.pReplay)
+                PumpReplay(ctx, model, now, out);  // instead of the signals
             const double elapsed = std::chrono::duration<double>(now - streamStart).count();
-            const uint64_t due = m_pReplay ? streamSent : 1 + static_cast<uint64_t>(elapsed * m_opts.rate);
+            const uint64_t due = ctx.pReplay ? streamSent : 1 + static_cast<uint64_t>(elapsed * opts.rate);
             if (due > streamSent + maxCatchUp)
                 streamSent = due - maxCatchUp;
             for (; streamSent < due; ++streamSent) {
@@ -230,13 +248,13 @@ void SensorSim::Run()
                     ++stats.framesDropped;
                     continue;
                 }
-                if (faults.Chance(m_opts.garbage)) {
+                if (faults.Chance(opts.garbage)) {
                     const int n = 1 + static_cast<int>(faults.Next() % 8);
                     for (int i = 0; i < n; ++i)
                         out.push_back(static_cast<uint8_t>(faults.Next()));
                     ++stats.garbageBursts;
                 }
-                if (faults.Chance(m_opts.corrupt)) {
+                if (faults.Chance(opts.corrupt)) {
                     frame[faults.Next() % proto::DATA_FRAME_LEN] ^= static_cast<uint8_t>(1 + faults.Next() % 255);
                     ++stats.corrupted;
                 }
@@ -245,15 +263,15 @@ void SensorSim::Run()
             }
         } else {
             streaming = false;
-            if (m_pReplay)
-                m_pReplay->Pause();
+            if (ctx.pReplay)
+                ctx.pReplay->Pause();
         }
         m_bStreaming = streaming;
 
         while (!out.empty()) {
-            const ssize_t n = ::write(m_hMaster, out.data(), out.size());
+            const ssize_t n = ::write(ctx.hMaster, out.data(), out.size());
             if (n > 0) {
-                Log('>', out.data(), static_cast<size_t>(n));
+                Log(ctx, '>', out.data(), static_cast<size_t>(n));
                 out.erase(out.begin(), out.begin() + n);
                 lastProgress = now;
             } else if (n < 0 && errno == EINTR) {
@@ -265,24 +283,24 @@ void SensorSim::Run()
         if (out.empty()) {
             lastProgress = now;
         } else if (now - lastProgress > STALL_FLUSH) {
-            ::tcflush(m_hKeepSlave, TCIFLUSH);
+            ::tcflush(ctx.hKeepSlave, TCIFLUSH);
             lastProgress = now;
         }
-        if (m_log.IsOpen())
-            m_log.FlushIfDue(std::chrono::duration_cast<std::chrono::microseconds>(now - m_t0).count());
+        if (ctx.pLog)
+            ctx.pLog->FlushIfDue(std::chrono::duration_cast<std::chrono::microseconds>(now - ctx.t0).count());
         {
             std::lock_guard<std::mutex> lock(m_statsLock);
             m_stats = stats;
         }
 
-        pollfd fds[2] = {{m_hWake[0], POLLIN, 0},
-                         {m_hMaster, static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0}};
+        pollfd fds[2] = {{ctx.hWake, POLLIN, 0},
+                         {ctx.hMaster, static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0}};
         int timeout = -1;
-        if (streaming && m_opts.frameWrites && out.empty()) {
+        if (streaming && opts.frameWrites && out.empty()) {
             // Wake for the next frame's due time; the last part under a millisecond is slept,
             // as poll counts whole milliseconds, and the poll then only looks for commands.
             const Clock::time_point next = streamStart + std::chrono::duration_cast<Clock::duration>(
-                std::chrono::duration<double>(static_cast<double>(streamSent) / m_opts.rate));
+                std::chrono::duration<double>(static_cast<double>(streamSent) / opts.rate));
             const auto wait = std::chrono::duration_cast<milliseconds>(next - Clock::now());
             timeout = static_cast<int>(std::clamp<milliseconds::rep>(wait.count(), 0, TICK.count()));
             if (timeout == 0) {
@@ -298,24 +316,26 @@ void SensorSim::Run()
         const int ready = ::poll(fds, masterOk ? 2 : 1, timeout);
         if (ready < 0 && errno != EINTR)
             break;
+        // A failed read costs the master one pause, not the rest of the session.
+        masterOk = true;
         if (ready <= 0)
             continue;
         if (fds[0].revents & POLLIN) {
             uint8_t drain[16];
-            while (::read(m_hWake[0], drain, sizeof drain) > 0) {}
+            while (::read(ctx.hWake, drain, sizeof drain) > 0) {}
         }
-        masterOk = true;
         if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
             uint8_t buf[512];
             for (;;) {
-                const ssize_t n = ::read(m_hMaster, buf, sizeof buf);
+                const ssize_t n = ReadMaster(ctx.hMaster, buf, sizeof buf);
                 if (n <= 0) {
-                    // Nothing more for now; on a hang-up, wait a while before polling again.
+                    // Nothing more for now; after a failure (a hang-up, say) pause before
+                    // polling the master again.
                     if (n == 0 || (errno != EAGAIN && errno != EINTR))
                         masterOk = false;
                     break;
                 }
-                Log('<', buf, static_cast<size_t>(n));
+                Log(ctx, '<', buf, static_cast<size_t>(n));
                 {
                     std::lock_guard<std::mutex> lock(m_statsLock);
                     const size_t keep = std::min(static_cast<size_t>(n), RECEIVED_LIMIT - m_received.size());
@@ -323,14 +343,15 @@ void SensorSim::Run()
                 }
                 for (const SimCommand& cmd : parser.Feed(buf, static_cast<size_t>(n))) {
                     ++stats.commands;
-                    if (!m_opts.silent && !model.HandleCommand(cmd, out))
+                    if (!opts.silent && !model.HandleCommand(cmd, out))
                         ++stats.rejected;
                 }
                 stats.skippedBytes = parser.m_qwSkipped;
             }
         }
     }
-    m_log.Flush();
+    if (ctx.pLog)
+        ctx.pLog->Flush();
     std::lock_guard<std::mutex> lock(m_statsLock);
     m_stats = stats;
 }

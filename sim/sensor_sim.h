@@ -2,6 +2,8 @@
 // A simulated sensor on the master side of a pseudo-terminal, running on its own thread.
 // The console opens SlavePath() as it would a serial port:
 //   SensorSim sim(opts); sim.Start(); ... sim.SlavePath() ...; sim.Stop();
+#include <sys/types.h>
+
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -48,12 +50,13 @@ struct SensorSimStats {
 class SensorSim {
 public:
     explicit SensorSim(SensorSimOptions opts = {});
-    ~SensorSim();
+    virtual ~SensorSim();
     SensorSim(const SensorSim&) = delete;
     SensorSim& operator=(const SensorSim&) = delete;
 
     // Opens the pseudo-terminal, makes the link and starts the thread. On failure returns
-    // false with a description in *error and leaves nothing behind.
+    // false with a description in *error and leaves nothing behind; a running simulator is
+    // refused and left running.
     bool Start(std::string* error = nullptr);
     // Ends the thread, removes the link and closes the terminal. Safe to call again.
     void Stop();
@@ -67,11 +70,32 @@ public:
     std::vector<uint8_t> Received() const;
     static constexpr size_t RECEIVED_LIMIT = 1 << 20;
 
+protected:
+    // Reads the master side; the thread calls it. A subclass that replaces it (to inject
+    // faults) must Stop() in its own destructor.
+    virtual ssize_t ReadMaster(int fd, uint8_t* buf, size_t n);
+
 private:
-    void Run();
+    // What the thread works with: its own copies, fixed when it starts. The capture writer and
+    // the replay source are the objects it shares; Cleanup() releases them only after the
+    // thread has ended.
+    struct RunContext {
+        SensorSimOptions opts;
+        int hMaster = -1;
+        int hKeepSlave = -1;
+        int hWake = -1;
+        capture::CCaptureWriter* pLog = nullptr;
+        capture::CReplaySource* pReplay = nullptr;  // owned by m_pReplay, used by the thread only
+        std::chrono::steady_clock::time_point t0{};
+    };
+
+    void Run(RunContext ctx);
+    // Releases the terminal, pipe, capture and link; only while no thread runs.
     void Cleanup();
-    void Log(char dir, const uint8_t* data, size_t n);
-    void PumpReplay(class CSensorModel& model, std::chrono::steady_clock::time_point now, std::vector<uint8_t>& out);
+    static void Log(const RunContext& ctx, char dir, const uint8_t* data, size_t n);
+    // Plays the replay's bytes due by now instead of the signals; stops the model at its end.
+    static void PumpReplay(const RunContext& ctx, class CSensorModel& model,
+                           std::chrono::steady_clock::time_point now, std::vector<uint8_t>& out);
 
     SensorSimOptions m_opts;
     std::string m_strSlavePath;
@@ -81,7 +105,6 @@ private:
     bool m_bLinked = false;
     capture::CCaptureWriter m_log;  // the --log capture, open while running with one
     std::unique_ptr<capture::CReplaySource> m_pReplay;  // set when replaying a capture
-    std::chrono::steady_clock::time_point m_t0{};
     std::thread m_thread;
     std::atomic<bool> m_bQuit{false};
     std::atomic<bool> m_bStreaming{false};

@@ -71,6 +71,10 @@
         <source>端口 COM%1（%2）的设备已丢失：%3</source>
         <translation>The device of port COM%1 (%2) was lost: %3</translation>
     </message>
+    <message>
+        <source>设备在 %1 毫秒内未接收任何数据</source>
+        <translation>the device took no data for %1 ms</translation>
+    </message>
 </context>
 <context>
     <name>CPortSettingsDlg</name>

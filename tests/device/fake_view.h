@@ -21,6 +21,7 @@ public:
     int m_nSelection = 0;
     std::vector<std::array<int, 5>> m_samples;  // every AddSamples call
     int m_nInvalidate = 0;
+    std::vector<uint32_t> m_timerDelays;  // every StartPressureRepaintTimer call
     bool m_bWindow = true;
 
     // EnableGainSpins calls, that is UpdateControlStates runs.
@@ -30,6 +31,7 @@ public:
     void AddSamples(int a, int b, int c, int d, int e) override { m_samples.push_back({a, b, c, d, e}); }
     bool IsWindow() const override { return m_bWindow; }
     void InvalidatePressureArea() override { ++m_nInvalidate; }
+    void StartPressureRepaintTimer(uint32_t nDelayMs) override { m_timerDelays.push_back(nDelayMs); }
     int GetPortSelection() const override { return m_nSelection; }
     void SetOpenButtonText(const QString& strText) override { m_captions << strText; }
     void SetDlgItemInt(int nID, int nValue) override { m_ints[nID] = nValue; }
