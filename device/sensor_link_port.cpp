@@ -95,14 +95,21 @@ void CSensorLink::OnOpenDevice()
 
 void CSensorLink::OnStartObserve()
 {
+    // With the port closed nothing goes out, so the status must not claim that observing began.
+    const bool bOpen = m_comm.GetPortOpen();
     SendCommand(proto::CODE_START, proto::ADDR_SENSOR, 0, false);
+    if (!bOpen)
+        return;
     const QString strNext = QStringLiteral("监测过程中......");
     SetStatusText(QStringLiteral("开始采集数据......"), 5, &strNext);
 }
 
 void CSensorLink::OnStopObserve()
 {
+    const bool bOpen = m_comm.GetPortOpen();
     SendCommand(proto::CODE_STOP, proto::ADDR_SENSOR, 0, false);
+    if (!bOpen)
+        return;
     SetStatusText(QStringLiteral("监测过程被终止!"), 0);
 }
 

@@ -320,7 +320,8 @@ TEST(LinkTrace, HexTextInPiecesOf256AfterTheLabel)
 
 TEST_F(LinkTest, StatusTextBlinksThenShowsItsFollowUp)
 {
-    m_link.Guard([&] { m_link.OnStartObserve(); });  // port closed: nothing sent, no message
+    Open();
+    Act([&] { m_link.OnStartObserve(); });
     EXPECT_TRUE(m_view.m_messages.isEmpty());
     EXPECT_EQ(m_view.m_strStatus, QStringLiteral("开始采集数据......"));
     EXPECT_EQ(m_link.m_strStatusNext, QStringLiteral("监测过程中......"));
@@ -348,6 +349,7 @@ TEST_F(LinkTest, StatusTextBlinksThenShowsItsFollowUp)
 
 TEST_F(LinkTest, StopTextInterruptingABlinkIsShownAndStays)
 {
+    Open();
     m_link.OnStartObserve();
     m_link.OnTimer(1);
     m_link.OnTimer(1);  // the blink has just hidden the label

@@ -1,5 +1,5 @@
 // Faults of the device link that a new user runs into: readouts left behind by a stream that
-// ends right after a paint, the status after a lost device, a write that the device does not
+// ends right after a paint, the status with the port closed and after a lost device, a write that the device does not
 // take, and the first frame after reopening a port lost in the middle of a frame.
 #include <fcntl.h>
 #include <termios.h>
@@ -104,6 +104,30 @@ TEST_F(LinkTest, LostDeviceEndsTheMonitoringStatus)
     }
     EXPECT_EQ(m_view.m_strStatus, QStringLiteral("监测过程被终止!"));
     EXPECT_EQ(m_view.m_errors.size(), 1);
+}
+
+TEST_F(LinkTest, StartAndStopWithThePortClosedLeaveTheStatusAlone)
+{
+    m_link.SetStatusText(QStringLiteral("before"), 0);
+    Act([&] { m_link.OnStartObserve(); });
+    EXPECT_EQ(m_view.m_strStatus, QStringLiteral("before"));
+    for (int i = 0; i < 60; ++i) {  // no blinking and no follow-up text either
+        m_platform.Advance(TIMER_PERIOD_MS);
+        m_link.Guard([&] { m_link.OnTimer(1); });
+    }
+    EXPECT_EQ(m_view.m_strStatus, QStringLiteral("before"));
+    Act([&] { m_link.OnStopObserve(); });
+    EXPECT_EQ(m_view.m_strStatus, QStringLiteral("before"));
+    EXPECT_TRUE(m_view.m_messages.isEmpty());
+    EXPECT_TRUE(m_view.m_errors.isEmpty());
+
+    // After a loss the port is closed: a later start must not bring "monitoring" back.
+    Open();
+    Act([&] { m_link.OnStartObserve(); });
+    m_pty.CloseMaster();
+    ASSERT_TRUE(WaitUntil([this] { return !m_view.m_errors.isEmpty(); }, 3000));
+    Act([&] { m_link.OnStartObserve(); });
+    EXPECT_EQ(m_view.m_strStatus, QStringLiteral("监测过程被终止!"));
 }
 
 TEST_F(LinkTest, AWriteTheDeviceDoesNotTakeFailsTheCallAndLeavesNothingStale)
