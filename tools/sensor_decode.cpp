@@ -124,6 +124,9 @@ int main(int argc, char** argv)
         }
     }
 
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);  // lines end in LF alone, as elsewhere
+#endif
     static char outBuf[1 << 16];
     std::setvbuf(stdout, outBuf, _IOFBF, sizeof outBuf);
 
