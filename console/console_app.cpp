@@ -1,4 +1,5 @@
 #include "console_app.h"
+#include "console_app_win.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -24,6 +25,15 @@ namespace {
 
 constexpr int MAX_SCREENSHOT_AFTER_MS = 3600 * 1000;
 
+// A serial device as a user of the platform would name it.
+#if defined(_WIN32)
+const char PORT_EXAMPLE[] = "COM12";
+#elif defined(__APPLE__)
+const char PORT_EXAMPLE[] = "/dev/cu.usbserial";  // macOS: USB adapters appear as /dev/cu.*
+#else
+const char PORT_EXAMPLE[] = "/dev/ttyUSB0";
+#endif
+
 // Runs the button's own click path, handlers and all.
 void ClickButton(CSensorDlg& dlg, int nID)
 {
@@ -35,8 +45,11 @@ void ClickButton(CSensorDlg& dlg, int nID)
 
 QString ConsoleHelpText(const QString& strProgram)
 {
-#ifdef _WIN32
+#if defined(_WIN32)
     const QString strDefault = QStringLiteral("COMN");
+#elif defined(__APPLE__)
+    // macOS: no /dev/ttyS*, so an unmapped port never opens there.
+    const QString strDefault = QStringLiteral("/dev/ttyS(N-1), which macOS lacks: map its /dev/cu.* devices");
 #else
     const QString strDefault = QStringLiteral("/dev/ttyS(N-1)");
 #endif
@@ -46,7 +59,7 @@ QString ConsoleHelpText(const QString& strProgram)
                "Console for a three-channel pulse-pressure sensor on a serial port.\n\n"
                "Options:\n"
                "  --com N=PATH       Use serial device PATH as port COMN (entry N of the port list),\n"
-               "                     e.g. --com 1=/dev/ttyUSB0. May be repeated. Unmapped, COMN is\n"
+               "                     e.g. --com 1=%4. May be repeated. Unmapped, COMN is\n"
                "                     %2.\n"
                "  --demo             Run against a built-in simulated sensor: COM1 is a\n"
                "                     pseudo-terminal with the sensor on its far side (this\n"
@@ -60,7 +73,7 @@ QString ConsoleHelpText(const QString& strProgram)
                "  --after MS         Milliseconds before the screenshot is taken (default 3000).\n"
                "  --scroll           Start the traces in scrolling mode instead of page flip.\n"
                "  -h, --help         List the options and exit.\n")
-        .arg(strProgram, strDefault, QString::number(int(SIM_MAX_RATE)));
+        .arg(strProgram, strDefault, QString::number(int(SIM_MAX_RATE)), QLatin1String(PORT_EXAMPLE));
 }
 
 ConsoleOptions ParseConsoleArguments(const QStringList& args)
@@ -131,7 +144,8 @@ bool ApplyConsoleOptions(const ConsoleOptions& opts, QString* pError)
     for (const QString& strMap : opts.portMaps) {
         if (!CMSComm::MapPortFromArg(strMap)) {
             if (pError)
-                *pError = QStringLiteral("Malformed --com value \"%1\": expected N=PATH, e.g. 1=/dev/ttyUSB0").arg(strMap);
+                *pError = QStringLiteral("Malformed --com value \"%1\": expected N=PATH, e.g. 1=%2")
+                              .arg(strMap, QLatin1String(PORT_EXAMPLE));
             return false;
         }
     }
@@ -161,10 +175,9 @@ CConsoleApp::CConsoleApp(int& argc, char** argv) : m_app(argc, argv)
 int CConsoleApp::Main(int argc, char** argv)
 {
     // The command line is handled before any window system is needed, so --help works anywhere.
-    QStringList args;
-    for (int i = 0; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
-    const ConsoleOptions opts = ParseConsoleArguments(args);
+    const ConsoleOptions opts = ParseConsoleArguments(ProgramArguments(argc, argv));
+    if (!opts.strError.isEmpty() || opts.bHelp)
+        AttachParentConsole();
     if (!opts.strError.isEmpty()) {
         std::fprintf(stderr, "%s\n\n%s", qPrintable(opts.strError), qPrintable(opts.strHelpText));
         return 2;
@@ -175,6 +188,7 @@ int CConsoleApp::Main(int argc, char** argv)
     }
     QString strError;
     if (!ApplyConsoleOptions(opts, &strError)) {
+        AttachParentConsole();
         std::fprintf(stderr, "%s\n", qPrintable(strError));
         return 2;
     }
@@ -193,6 +207,7 @@ int CConsoleApp::Main(int argc, char** argv)
         pSim = std::make_unique<SensorSim>(simOpts);
         std::string strSimError;
         if (!pSim->Start(&strSimError)) {
+            AttachParentConsole();
             std::fprintf(stderr, "Cannot start the simulated sensor: %s\n", strSimError.c_str());
             return 1;
         }
@@ -200,6 +215,7 @@ int CConsoleApp::Main(int argc, char** argv)
     }
 #else
     if (opts.bDemo) {
+        AttachParentConsole();
         std::fprintf(stderr, "--demo needs pseudo-terminals, which this platform does not offer\n");
         return 1;
     }
@@ -228,6 +244,7 @@ int CConsoleApp::InitInstance(const ConsoleOptions& opts)
 
     // Unattended: the console runs modally, but no other box may wait for an answer; its text
     // goes to the error output instead.
+    AttachParentConsole();
     ScopedModalHook hook([&dlg](QDialog& box) {
         if (&box == &dlg)
             return box.exec();
