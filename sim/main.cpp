@@ -21,7 +21,7 @@ void Usage(std::FILE* f)
         "  --corrupt P   probability that a data frame has one byte flipped (0..1)\n"
         "  --garbage P   probability of random bytes ahead of a data frame (0..1)\n"
         "  --silent      answer nothing and never stream\n"
-        "  --log FILE    record every byte both ways, one timestamped line per chunk\n"
+        "  --log FILE    record every byte both ways as a capture (sensor-decode --dump FILE shows it)\n"
         "  --link PATH   make PATH a symbolic link to the terminal (removed on exit)\n",
         static_cast<int>(SIM_MAX_RATE));
 }

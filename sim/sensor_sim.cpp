@@ -99,9 +99,14 @@ bool SensorSim::Start(std::string* error)
             return fail(ErrnoText("cannot set up a pipe"));
 
     if (!m_opts.logPath.empty()) {
-        m_pLog = std::fopen(m_opts.logPath.c_str(), "w");
-        if (!m_pLog)
-            return fail(ErrnoText(("cannot write the log " + m_opts.logPath).c_str()));
+        // Seen from the computer's side: what the sensor sends is received.
+        capture::CaptureHeader header;
+        header.start = capture::NowIso8601();
+        header.path = m_strSlavePath;
+        header.settings = "256000,n,8,1";
+        header.writer = "sensor-sim";
+        if (!m_log.Open(m_opts.logPath, header))
+            return fail(m_log.Error());
     }
 
     if (!m_opts.linkPath.empty()) {
@@ -162,22 +167,16 @@ void SensorSim::Cleanup()
             ::close(*fd);
         *fd = -1;
     }
-    if (m_pLog) {
-        std::fclose(m_pLog);
-        m_pLog = nullptr;
-    }
+    m_log.Close();
     m_bStreaming = false;
 }
 
 void SensorSim::Log(char dir, const uint8_t* data, size_t n)
 {
-    if (!m_pLog || n == 0)
+    if (!m_log.IsOpen() || n == 0)
         return;
-    const double t = std::chrono::duration<double>(Clock::now() - m_t0).count();
-    std::fprintf(m_pLog, "%.3f %c", t, dir);
-    for (size_t i = 0; i < n; ++i)
-        std::fprintf(m_pLog, " %02X", data[i]);
-    std::fputc('\n', m_pLog);
+    const int64_t us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - m_t0).count();
+    m_log.Append(dir == '>' ? capture::Direction::Received : capture::Direction::Sent, us, data, n);
 }
 
 void SensorSim::Run()
@@ -192,7 +191,6 @@ void SensorSim::Run()
     Clock::time_point streamStart{};
     uint64_t streamSent = 0;   // frames due since streamStart that were dealt with
     Clock::time_point lastProgress = Clock::now();
-    Clock::time_point lastLogFlush = lastProgress;
     const uint64_t maxCatchUp = std::max<uint64_t>(1, static_cast<uint64_t>(m_opts.rate * MAX_CATCH_UP_S));
     bool masterOk = true;
 
@@ -253,10 +251,8 @@ void SensorSim::Run()
             ::tcflush(m_hKeepSlave, TCIFLUSH);
             lastProgress = now;
         }
-        if (m_pLog && now - lastLogFlush > milliseconds(1000)) {
-            std::fflush(m_pLog);
-            lastLogFlush = now;
-        }
+        if (m_log.IsOpen())
+            m_log.FlushIfDue(std::chrono::duration_cast<std::chrono::microseconds>(now - m_t0).count());
         {
             std::lock_guard<std::mutex> lock(m_statsLock);
             m_stats = stats;
@@ -304,8 +300,7 @@ void SensorSim::Run()
             }
         }
     }
-    if (m_pLog)
-        std::fflush(m_pLog);
+    m_log.Flush();
     std::lock_guard<std::mutex> lock(m_statsLock);
     m_stats = stats;
 }

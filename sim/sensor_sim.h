@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "capture_writer.h"
+
 // Data frames a second that 256000 baud can carry: 25,600 bytes/s over 21-byte frames.
 constexpr double SIM_MAX_RATE = 25600.0 / 21;
 
@@ -21,7 +23,7 @@ struct SensorSimOptions {
     double corrupt = 0;         // probability that a data frame goes out with one byte flipped
     double garbage = 0;         // probability of random bytes ahead of a data frame
     bool silent = false;        // neither replies nor streams
-    std::string logPath;        // every byte both ways, timestamped; empty: no log
+    std::string logPath;        // capture of every byte both ways; empty: none
     std::string linkPath;       // symbolic link to the slave path; empty: none
 };
 
@@ -68,7 +70,7 @@ private:
     int m_hKeepSlave = -1;       // held open so the master never sees a hang-up between opens
     int m_hWake[2] = {-1, -1};   // self-pipe that interrupts the thread's poll
     bool m_bLinked = false;
-    std::FILE* m_pLog = nullptr;
+    capture::CCaptureWriter m_log;  // the --log capture, open while running with one
     std::chrono::steady_clock::time_point m_t0{};
     std::thread m_thread;
     std::atomic<bool> m_bQuit{false};

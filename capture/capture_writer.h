@@ -1,0 +1,56 @@
+#pragma once
+// Writes a capture: the header at once, then records appended in time order. Safe against a
+// power loss: the file is only ever appended to, and it is written out and synced to the disk
+// at least once a second while records come in (and on Flush, for callers with a timer), so a
+// file cut short reads up to its last whole record.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "capture_format.h"
+
+namespace capture {
+
+class CCaptureWriter {
+public:
+    CCaptureWriter() = default;
+    ~CCaptureWriter();
+    CCaptureWriter(const CCaptureWriter&) = delete;
+    CCaptureWriter& operator=(const CCaptureWriter&) = delete;
+
+    // Creates (or empties) the file and writes the header. False: Error() names the file and
+    // the system's reason, and no file is held open.
+    bool Open(const std::string& strPath, const CaptureHeader& header);
+    bool IsOpen() const { return m_pFile != nullptr; }
+    // Appends one record per MAX_RECORD_BYTES of data; times earlier than the last one written
+    // are raised to it so the file stays in order. Writes out when a second has passed since
+    // the last time. False once writing failed (Error() says why); later calls do nothing.
+    bool Append(Direction dir, int64_t timeUs, const uint8_t* pData, size_t nCount);
+    // Writes out and syncs if a second has passed since the last time (by the records' clock).
+    bool FlushIfDue(int64_t nowUs);
+    // Writes out everything buffered and syncs it to the disk.
+    bool Flush();
+    // Flushes and closes; true when everything reached the file. Safe to call again.
+    bool Close();
+
+    bool Failed() const { return !m_strError.empty(); }
+    const std::string& Error() const { return m_strError; }
+    const std::string& Path() const { return m_strPath; }
+    // Bytes of the file so far, header included (buffered ones too).
+    uint64_t BytesWritten() const { return m_qwBytes; }
+    int64_t LastTimeUs() const { return m_nLastTimeUs; }
+
+private:
+    bool Write(const void* pData, size_t n);
+    bool SetError(const char* what);
+
+    std::FILE* m_pFile = nullptr;
+    std::string m_strPath;
+    std::string m_strError;
+    uint64_t m_qwBytes = 0;
+    int64_t m_nLastTimeUs = 0;
+    int64_t m_nLastFlushUs = 0;
+    bool m_bDirty = false;
+};
+
+} // namespace capture

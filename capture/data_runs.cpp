@@ -1,0 +1,70 @@
+#include "data_runs.h"
+
+namespace capture {
+
+void CRunTracker::OnDataFrame(const uint8_t* /*block*/, bool /*checkOk*/, int64_t timeUs)
+{
+    if (m_bInRun && timeUs != NO_TIME && m_nLastTimeUs != NO_TIME && timeUs - m_nLastTimeUs > RUN_GAP_US)
+        EndRun();
+    if (!m_bInRun) {
+        m_bInRun = true;
+        ++m_nRuns;
+        m_qwRunFrames = 0;
+        m_qwRunCount = 0;
+        m_dMeanIndex = m_dMeanTime = m_dCoMoment = m_dIndexMoment = 0;
+        if (m_pListener)
+            m_pListener->OnRunStart(m_nRuns, timeUs);
+    }
+    if (m_qwFrames == 0)
+        m_nFirstTimeUs = timeUs;
+    ++m_qwFrames;
+    ++m_qwRunCount;
+    m_nLastTimeUs = timeUs;
+    if (timeUs != NO_TIME) {
+        // Welford's update of the means and co-moments of (frame number, time).
+        const double x = static_cast<double>(m_qwRunFrames);
+        const double y = static_cast<double>(timeUs);
+        ++m_qwRunFrames;
+        const double n = static_cast<double>(m_qwRunFrames);
+        const double dx = x - m_dMeanIndex;
+        m_dMeanIndex += dx / n;
+        m_dMeanTime += (y - m_dMeanTime) / n;
+        m_dCoMoment += dx * (y - m_dMeanTime);
+        m_dIndexMoment += dx * (x - m_dMeanIndex);
+    }
+}
+
+void CRunTracker::OnStopAck(int64_t /*timeUs*/)
+{
+    if (m_bInRun)
+        EndRun();
+}
+
+void CRunTracker::Finish()
+{
+    if (m_bInRun)
+        EndRun();
+}
+
+void CRunTracker::EndRun()
+{
+    m_bInRun = false;
+    m_dSumCoMoment += m_dCoMoment;
+    m_dSumIndexMoment += m_dIndexMoment;
+    if (m_pListener)
+        m_pListener->OnRunEnd(m_nRuns, m_nLastTimeUs, m_qwRunCount);
+}
+
+double CRunTracker::MeasuredRate() const
+{
+    double co = m_dSumCoMoment, im = m_dSumIndexMoment;
+    if (m_bInRun) {
+        co += m_dCoMoment;
+        im += m_dIndexMoment;
+    }
+    if (im <= 0 || co <= 0)
+        return 0;
+    return 1e6 / (co / im);  // the slope is microseconds per frame
+}
+
+} // namespace capture

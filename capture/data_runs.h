@@ -1,0 +1,61 @@
+#pragma once
+// Data runs: stretches of a session in which the sensor streamed data frames. A run starts
+// with a data frame and ends at a stop acknowledgement, at a silence of RUN_GAP_US without
+// data frames, or at the end of the session. The sensor's frame rate is measured over the
+// runs only, so the idle time between them does not count.
+#include <cstdint>
+
+#include "session_decoder.h"
+
+namespace capture {
+
+// A silence this long between two data frames ends a run (the sensor streams at 1 frame a
+// second at the very least).
+constexpr int64_t RUN_GAP_US = 2000000;
+
+class IRunListener {
+public:
+    virtual ~IRunListener() = default;
+    // nRun counts from 1; times are those of the first and last data frame of the run.
+    virtual void OnRunStart(int /*nRun*/, int64_t /*timeUs*/) {}
+    virtual void OnRunEnd(int /*nRun*/, int64_t /*lastTimeUs*/, uint64_t /*nFrames*/) {}
+};
+
+// Follows the runs of a session. Hear every data frame (bad checks included) and stop
+// acknowledgement through the session listener, and call Finish at the end.
+class CRunTracker : public ISessionListener {
+public:
+    explicit CRunTracker(IRunListener* pListener = nullptr) : m_pListener(pListener) {}
+
+    void OnDataFrame(const uint8_t block[17], bool checkOk, int64_t timeUs) override;
+    void OnStopAck(int64_t timeUs) override;
+    void Finish();
+
+    bool InRun() const { return m_bInRun; }
+    int Runs() const { return m_nRuns; }
+    uint64_t DataFrames() const { return m_qwFrames; }
+    int64_t FirstDataTimeUs() const { return m_nFirstTimeUs; }
+    int64_t LastDataTimeUs() const { return m_nLastTimeUs; }
+    // Frames a second from the times of the frames within runs (least squares of time on frame
+    // number, each run with its own offset); 0 when the times cannot tell (fewer than two
+    // frames at different times in some run).
+    double MeasuredRate() const;
+
+private:
+    void EndRun();
+
+    IRunListener* m_pListener = nullptr;
+    bool m_bInRun = false;
+    int m_nRuns = 0;
+    uint64_t m_qwFrames = 0;
+    int64_t m_nFirstTimeUs = NO_TIME;
+    int64_t m_nLastTimeUs = NO_TIME;
+    // The current run, kept as running means and co-moments so long runs stay precise.
+    uint64_t m_qwRunCount = 0;    // data frames of the current run
+    uint64_t m_qwRunFrames = 0;   // those of them with a time
+    double m_dMeanIndex = 0, m_dMeanTime = 0, m_dCoMoment = 0, m_dIndexMoment = 0;
+    // Sums over finished runs.
+    double m_dSumCoMoment = 0, m_dSumIndexMoment = 0;
+};
+
+} // namespace capture

@@ -1,0 +1,251 @@
+#include "edf_export.h"
+
+#include <edflib.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "capture_format.h"
+#include "protocol.h"
+
+namespace capture {
+
+const char* const EDF_LABELS[EDF_SIGNALS] = {"Pressure 1", "Pressure 2", "Pressure 3", "Pulse 1",
+                                             "Pulse 2",    "Pulse 3",    "ECG",        "Volume"};
+const int EDF_WORDS[EDF_SIGNALS] = {proto::WORD_STATIC1, proto::WORD_STATIC2, proto::WORD_STATIC3, proto::WORD_PULSE1,
+                                    proto::WORD_PULSE2,  proto::WORD_PULSE3,  proto::WORD_ECG,     proto::WORD_VOLUME};
+
+namespace {
+
+constexpr int EDF_MAX_ANNOTATION_SIGNALS = 64;
+constexpr int MIN_RECORD_10US = 100;       // 1 ms
+constexpr int MAX_RECORD_10US = 6000000;   // 60 s
+constexpr int32_t COUNT_OFFSET = 32768;    // count 0 is digital -32768
+
+int RecordDuration(int nSamples, double rate)
+{
+    return static_cast<int>(std::lround(nSamples / rate * 1e5));
+}
+
+std::string Clip(std::string text)
+{
+    if (text.size() > EDF_MAX_ANNOTATION_TEXT)
+        text.resize(EDF_MAX_ANNOTATION_TEXT);
+    return text;
+}
+
+} // namespace
+
+EdfLayout PlanEdfLayout(double rate, uint64_t nFrames, uint64_t nAnnotations)
+{
+    EdfLayout layout;
+    int n = std::max(1, static_cast<int>(std::lround(rate)));
+    // Shorter records give the annotations more room, down to a millisecond a record.
+    const auto signalsNeeded = [&](int perRecord) {
+        const uint64_t records = std::max<uint64_t>(1, (nFrames + perRecord - 1) / perRecord);
+        return (nAnnotations + records - 1) / records + 1;
+    };
+    while (n > 1 && signalsNeeded(n) > EDF_MAX_ANNOTATION_SIGNALS && RecordDuration(n / 2, rate) >= MIN_RECORD_10US)
+        n /= 2;
+    layout.samplesPerRecord = n;
+    layout.duration10us = std::clamp(RecordDuration(n, rate), MIN_RECORD_10US, MAX_RECORD_10US);
+    layout.annotationSignals = static_cast<int>(
+        std::clamp<uint64_t>(signalsNeeded(n), 1, EDF_MAX_ANNOTATION_SIGNALS));
+    return layout;
+}
+
+CEdfExport::CEdfExport(std::string strPath, EdfPlan plan)
+    : m_strPath(std::move(strPath)), m_plan(std::move(plan)), m_runs(this)
+{
+}
+
+CEdfExport::~CEdfExport()
+{
+    if (m_hEdf >= 0)
+        edfclose_file(m_hEdf);
+}
+
+bool CEdfExport::SetError(const std::string& text)
+{
+    if (m_strError.empty())
+        m_strError = text;
+    return false;
+}
+
+bool CEdfExport::OpenFile(int64_t firstTimeUs)
+{
+    const EdfLayout& lay = m_plan.layout;
+    m_hEdf = edfopen_file_writeonly(m_strPath.c_str(), EDFLIB_FILETYPE_EDFPLUS, EDF_SIGNALS);
+    if (m_hEdf < 0)
+        return SetError("EDFlib cannot create " + m_strPath + " (error " + std::to_string(m_hEdf) + ")");
+    bool ok = true;
+    for (int s = 0; s < EDF_SIGNALS; ++s) {
+        ok = ok && edf_set_samplefrequency(m_hEdf, s, lay.samplesPerRecord) == 0;
+        ok = ok && edf_set_physical_maximum(m_hEdf, s, 65535) == 0;
+        ok = ok && edf_set_physical_minimum(m_hEdf, s, 0) == 0;
+        ok = ok && edf_set_digital_maximum(m_hEdf, s, 32767) == 0;
+        ok = ok && edf_set_digital_minimum(m_hEdf, s, -32768) == 0;
+        ok = ok && edf_set_label(m_hEdf, s, EDF_LABELS[s]) == 0;
+        ok = ok && edf_set_physical_dimension(m_hEdf, s, "count") == 0;
+    }
+    if (lay.duration10us != 100000)
+        ok = ok && edf_set_datarecord_duration(m_hEdf, lay.duration10us) == 0;
+    ok = ok && edf_set_number_of_annotation_signals(m_hEdf, lay.annotationSignals) == 0;
+    LocalTime lt;
+    if (!m_plan.start.empty() && firstTimeUs != NO_TIME && ParseIso8601(m_plan.start, lt)) {
+        lt = AddMicroseconds(lt, firstTimeUs);
+        // EDF+ dates run from 1985 to 2084; outside them the library's default stays.
+        if (lt.year >= 1985 && lt.year <= 2084) {
+            ok = ok && edf_set_startdatetime(m_hEdf, lt.year, lt.month, lt.day, lt.hour, lt.minute, lt.second) == 0;
+            ok = ok && edf_set_subsecond_starttime(m_hEdf, lt.microsecond / 100 * 1000) == 0;
+        }
+    }
+    ok = ok && edf_set_equipment(m_hEdf, "Veltrin") == 0;
+    if (!m_plan.recording.empty())
+        ok = ok && edf_set_recording_additional(m_hEdf, m_plan.recording.c_str()) == 0;
+    if (!ok)
+        return SetError("EDFlib refused the signal parameters of " + m_strPath);
+    m_nFirstTimeUs = firstTimeUs;
+    m_record.assign(static_cast<size_t>(lay.samplesPerRecord) * EDF_SIGNALS, 0);
+    for (const auto& early : m_early)
+        Annotate(0, -1, Clip(early.second + " (before data)"));
+    m_early.clear();
+    return true;
+}
+
+int64_t CEdfExport::SampleOnset(uint64_t index) const
+{
+    return std::llround(static_cast<double>(index) * 1e4 / m_plan.layout.SampleRate());
+}
+
+void CEdfExport::Annotate(int64_t onset100us, int64_t duration100us, const std::string& text)
+{
+    if (m_hEdf < 0)
+        return;
+    if (edfwrite_annotation_utf8(m_hEdf, std::max<int64_t>(0, onset100us), duration100us, Clip(text).c_str()) != 0)
+        SetError("EDFlib refused an annotation for " + m_strPath);
+    ++m_qwAnnotations;
+}
+
+void CEdfExport::PutSample(const uint16_t words[EDF_SIGNALS])
+{
+    const int n = m_plan.layout.samplesPerRecord;
+    for (int s = 0; s < EDF_SIGNALS; ++s)
+        m_record[static_cast<size_t>(s) * n + m_nInRecord] = static_cast<int16_t>(int32_t(words[s]) - COUNT_OFFSET);
+    ++m_qwIndex;
+    if (++m_nInRecord == n) {
+        m_nInRecord = 0;
+        if (edf_blockwrite_digital_short_samples(m_hEdf, m_record.data()) != 0)
+            SetError("cannot write " + m_strPath);
+    }
+}
+
+void CEdfExport::PutMissing(uint64_t n)
+{
+    m_qwMissing += n;
+    for (uint64_t i = 0; i < n && m_strError.empty(); ++i)
+        PutSample(m_held);
+}
+
+void CEdfExport::CloseMissingStretch()
+{
+    if (m_qwStretchLen == 0)
+        return;
+    Annotate(SampleOnset(m_qwStretchStart), SampleOnset(m_qwStretchStart + m_qwStretchLen) - SampleOnset(m_qwStretchStart),
+             "BAD missing sample: check byte");
+    m_qwStretchLen = 0;
+}
+
+void CEdfExport::OnDataFrame(const uint8_t block[17], bool checkOk, int64_t timeUs)
+{
+    if (!m_strError.empty())
+        return;
+    if (m_hEdf < 0 && !OpenFile(timeUs))
+        return;
+    m_runs.OnDataFrame(block, checkOk, timeUs);
+    if (checkOk) {
+        CloseMissingStretch();
+        for (int s = 0; s < EDF_SIGNALS; ++s)
+            m_held[s] = proto::BlockWordAt(block, EDF_WORDS[s]);
+        PutSample(m_held);
+    } else {
+        if (m_qwStretchLen == 0)
+            m_qwStretchStart = m_qwIndex;
+        ++m_qwStretchLen;
+        PutMissing(1);
+    }
+}
+
+void CEdfExport::OnStopAck(int64_t timeUs)
+{
+    if (m_hEdf >= 0)
+        m_runs.OnStopAck(timeUs);
+}
+
+void CEdfExport::OnCommandSent(const SentCommand& cmd, int64_t timeUs)
+{
+    const std::string text = DescribeCommand(cmd);
+    if (m_hEdf < 0) {
+        m_early.emplace_back(timeUs, text);
+        return;
+    }
+    if (timeUs == NO_TIME || m_nFirstTimeUs == NO_TIME)
+        Annotate(SampleOnset(m_qwIndex), -1, text);
+    else
+        Annotate((timeUs - m_nFirstTimeUs + 50) / 100, -1, text);
+}
+
+void CEdfExport::OnRunStart(int nRun, int64_t timeUs)
+{
+    if (nRun > 1 && timeUs != NO_TIME && m_nFirstTimeUs != NO_TIME) {
+        // The pause is filled so that the run's first sample falls at its time.
+        const int64_t target =
+            std::llround(static_cast<double>(timeUs - m_nFirstTimeUs) * m_plan.layout.SampleRate() / 1e6);
+        if (target > static_cast<int64_t>(m_qwIndex)) {
+            const uint64_t n = static_cast<uint64_t>(target) - m_qwIndex;
+            Annotate(SampleOnset(m_qwIndex), SampleOnset(m_qwIndex + n) - SampleOnset(m_qwIndex),
+                     "BAD pause between data runs");
+            PutMissing(n);
+        }
+    }
+    Annotate(SampleOnset(m_qwIndex), -1, "data run " + std::to_string(nRun) + " start");
+}
+
+void CEdfExport::OnRunEnd(int nRun, int64_t /*lastTimeUs*/, uint64_t /*nFrames*/)
+{
+    CloseMissingStretch();
+    Annotate(SampleOnset(m_qwIndex > 0 ? m_qwIndex - 1 : 0), -1, "data run " + std::to_string(nRun) + " end");
+}
+
+bool CEdfExport::Finish()
+{
+    if (m_hEdf < 0)
+        return SetError(m_strError.empty() ? "no data frame to export" : m_strError);
+    m_runs.Finish();
+    // EDFlib drops annotations beyond one per annotation signal and record, so the last
+    // record is filled and, if need be, more follow until every annotation has room.
+    const uint64_t n = static_cast<uint64_t>(m_plan.layout.samplesPerRecord);
+    const uint64_t perRecord = static_cast<uint64_t>(m_plan.layout.annotationSignals);
+    uint64_t pad = (n - static_cast<uint64_t>(m_nInRecord)) % n;
+    uint64_t annotations = m_qwAnnotations + (pad > 0 ? 1 : 0);
+    const uint64_t room = (m_qwIndex + pad) / n * perRecord;
+    if (annotations > room) {
+        if (pad == 0)
+            ++annotations;
+        pad += (annotations - room + perRecord - 1) / perRecord * n;
+    }
+    if (pad > 0 && m_strError.empty()) {
+        Annotate(SampleOnset(m_qwIndex), SampleOnset(m_qwIndex + pad) - SampleOnset(m_qwIndex),
+                 "BAD padding after the data");
+        for (uint64_t i = 0; i < pad && m_strError.empty(); ++i)
+            PutSample(m_held);
+        m_qwIndex -= pad;  // padding is not data
+    }
+    const int rc = edfclose_file(m_hEdf);
+    m_hEdf = -1;
+    if (rc != 0)
+        SetError("cannot finish " + m_strPath);
+    return m_strError.empty();
+}
+
+} // namespace capture

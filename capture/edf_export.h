@@ -1,0 +1,94 @@
+#pragma once
+// EDF+ export through EDFlib: eight signals in raw sensor counts (physical 0..65535 stored as
+// digital -32768..32767, so every count is kept exactly), one sample per data frame at the
+// sensor's frame rate, starting at the first data frame. Time is never closed up: a data
+// frame whose check byte failed and the pause between two data runs leave missing samples
+// (they repeat the last good sample) marked by annotations whose text begins with "BAD", which
+// MNE-Python takes as bad stretches. Commands sent and the start and end of every data run
+// are annotations too.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "data_runs.h"
+#include "session_decoder.h"
+
+namespace capture {
+
+constexpr int EDF_SIGNALS = 8;
+// Labels in signal order, and the sample-block word of each.
+extern const char* const EDF_LABELS[EDF_SIGNALS];
+extern const int EDF_WORDS[EDF_SIGNALS];
+// Frame rates an EDF+ file can be given: a data record lasts at most 60 s.
+constexpr double EDF_MIN_RATE = 0.02;
+constexpr double EDF_MAX_RATE = 100000;
+// EDFlib keeps annotation texts to this many bytes.
+constexpr size_t EDF_MAX_ANNOTATION_TEXT = 40;
+
+// How samples are laid out in data records: samplesPerRecord samples in records of
+// duration10us × 10 µs, which gives the sample rate to within 10 µs a record (records of
+// about a second); annotationSignals sized for the annotations expected.
+struct EdfLayout {
+    int samplesPerRecord = 1;
+    int duration10us = 100000;
+    int annotationSignals = 1;
+    double SampleRate() const { return samplesPerRecord * 1e5 / duration10us; }
+};
+// nFrames and nAnnotations are what a first pass found (0 when unknown): records get shorter
+// when the annotations would not fit one record's room otherwise.
+EdfLayout PlanEdfLayout(double rate, uint64_t nFrames, uint64_t nAnnotations);
+
+struct EdfPlan {
+    EdfLayout layout;
+    std::string start;      // the capture's ISO 8601 start; empty for a plain stream
+    std::string recording;  // for the header's recording field: port, path, settings
+};
+
+class CEdfExport : public ISessionListener, private IRunListener {
+public:
+    CEdfExport(std::string strPath, EdfPlan plan);
+    ~CEdfExport() override;
+    CEdfExport(const CEdfExport&) = delete;
+    CEdfExport& operator=(const CEdfExport&) = delete;
+
+    void OnDataFrame(const uint8_t block[17], bool checkOk, int64_t timeUs) override;
+    void OnStopAck(int64_t timeUs) override;
+    void OnCommandSent(const SentCommand& cmd, int64_t timeUs) override;
+    // Ends the last run, fills the last data record and closes the file. False when the file
+    // could not be written or there was no data frame at all; Error() says why.
+    bool Finish();
+    const std::string& Error() const { return m_strError; }
+
+    uint64_t Samples() const { return m_qwIndex; }
+    uint64_t MissingSamples() const { return m_qwMissing; }
+    uint64_t Annotations() const { return m_qwAnnotations; }
+
+private:
+    void OnRunStart(int nRun, int64_t timeUs) override;
+    void OnRunEnd(int nRun, int64_t lastTimeUs, uint64_t nFrames) override;
+    bool OpenFile(int64_t firstTimeUs);
+    void PutSample(const uint16_t words[EDF_SIGNALS]);
+    void PutMissing(uint64_t n);
+    void CloseMissingStretch();
+    void Annotate(int64_t onset100us, int64_t duration100us, const std::string& text);
+    int64_t SampleOnset(uint64_t index) const;
+    bool SetError(const std::string& text);
+
+    std::string m_strPath;
+    EdfPlan m_plan;
+    int m_hEdf = -1;
+    CRunTracker m_runs;
+    std::string m_strError;
+    int64_t m_nFirstTimeUs = NO_TIME;   // time of the first data frame: the file's start
+    uint64_t m_qwIndex = 0;             // samples so far
+    uint64_t m_qwMissing = 0;
+    uint64_t m_qwAnnotations = 0;
+    uint64_t m_qwStretchStart = 0;      // first sample of the open run of bad checks
+    uint64_t m_qwStretchLen = 0;
+    uint16_t m_held[EDF_SIGNALS] = {};  // last good sample, repeated where one is missing
+    std::vector<int16_t> m_record;      // one data record, signal after signal
+    int m_nInRecord = 0;
+    std::vector<std::pair<int64_t, std::string>> m_early;  // commands before the first data frame
+};
+
+} // namespace capture

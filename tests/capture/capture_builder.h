@@ -1,0 +1,62 @@
+#pragma once
+// Captures and frames made in memory for the tests.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "capture_format.h"
+#include "protocol.h"
+
+using Bytes = std::vector<uint8_t>;
+
+inline Bytes DataFrame(const uint16_t (&words)[8], bool good = true)
+{
+    Bytes f = {0xF0, 0x1F, 0x12, 0x32};
+    f.resize(21);
+    proto::BuildSampleBlock(words, f.data() + 4);
+    if (!good)
+        f[20] = static_cast<uint8_t>(f[20] + 1);
+    return f;
+}
+
+// Words of the k-th frame of a synthetic session: all different, every channel its own.
+inline void FrameWords(int k, uint16_t (&w)[8])
+{
+    for (int c = 0; c < 8; ++c)
+        w[c] = static_cast<uint16_t>((k * 37 + c * 4099 + (c == 7 ? 60000 : 0)) & 0xFFFF);
+}
+
+inline Bytes Command(uint8_t code, uint8_t address, int value = -1)
+{
+    Bytes b(5);
+    b.resize(static_cast<size_t>(proto::BuildCommandFrame(code, address, static_cast<uint8_t>(value < 0 ? 0 : value), b.data())));
+    return b;
+}
+
+class CaptureBuilder {
+public:
+    explicit CaptureBuilder(const capture::CaptureHeader& header = DefaultHeader()) : m_bytes(capture::EncodeHeader(header)) {}
+    static capture::CaptureHeader DefaultHeader()
+    {
+        capture::CaptureHeader h;
+        h.start = "2024-02-29T23:59:59.500+08:00";
+        h.port = 1;
+        h.path = "/dev/ttyUSB0";
+        h.settings = "256000,n,8,1";
+        return h;
+    }
+    CaptureBuilder& Record(capture::Direction dir, int64_t timeUs, const Bytes& data)
+    {
+        uint8_t head[capture::RECORD_HEADER_LEN];
+        capture::EncodeRecordHeader(dir, timeUs, data.size(), head);
+        m_bytes.insert(m_bytes.end(), head, head + sizeof head);
+        m_bytes.insert(m_bytes.end(), data.begin(), data.end());
+        return *this;
+    }
+    CaptureBuilder& Recv(int64_t timeUs, const Bytes& data) { return Record(capture::Direction::Received, timeUs, data); }
+    CaptureBuilder& Sent(int64_t timeUs, const Bytes& data) { return Record(capture::Direction::Sent, timeUs, data); }
+    const Bytes& Get() const { return m_bytes; }
+    size_t Size() const { return m_bytes.size(); }
+private:
+    Bytes m_bytes;
+};

@@ -1,0 +1,524 @@
+#include "decode_tool.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "capture_reader.h"
+#include "csv_export.h"
+#include "data_runs.h"
+#include "session_decoder.h"
+#ifdef VELTRIN_HAVE_EDFLIB
+#include "edf_export.h"
+#endif
+
+using namespace capture;
+
+namespace {
+
+constexpr uint64_t DEFAULT_CHUNK = 4096;
+// Input is read in pieces of at most this size whatever --chunk says, so memory stays bounded.
+constexpr size_t READ_PIECE = 1 << 16;
+
+const char USAGE[] =
+    "usage: sensor-decode [--chunk N] [--csv OUT.csv] [--edf OUT.edf [--rate HZ]] [--dump]\n"
+    "                     [--partial] [--quiet] [FILE]\n"
+    "Decodes a sensor session with the console's receive ring and frame decoder. FILE (or\n"
+    "standard input when FILE is absent or -) is a capture, recognised by its header, or a plain\n"
+    "byte stream, which is delivered in chunks of N bytes (default 4096; a capture keeps the reads\n"
+    "it recorded). Prints one line per recognised frame:\n"
+    "  data,W0,...,W7   a data frame whose check byte matches (words as unsigned decimals)\n"
+    "  badcheck         a data frame whose check byte does not match\n"
+    "  stop             a stop acknowledgement\n"
+    "  info,B0,B1,B2,B3 an information reply\n"
+    "  date,TEXT        a date reply\n"
+    "and at the end, on standard error: frames N, badcheck M, skipped K bytes.\n"
+    "  --csv OUT.csv  one row per data frame whose check byte matches:\n"
+    "                 sample,time_s,pressure1,pressure2,pressure3,pulse1,pulse2,pulse3,ecg,volume\n"
+    "  --edf OUT.edf  an EDF+ file of the eight signals in sensor counts, with annotations for\n"
+    "                 commands, data runs and missing samples\n"
+    "  --rate HZ      sample rate of the EDF+ file (default: measured from the capture's times;\n"
+    "                 required for a plain byte stream)\n"
+    "  --dump         print the capture's records (time, direction, bytes in hex) instead of frames\n"
+    "  --partial      decode a capture that was cut short up to its last whole record\n"
+    "  --quiet        no frame lines (with --csv or --edf)\n";
+
+struct Options {
+    uint64_t chunk = DEFAULT_CHUNK;
+    std::string csvPath, edfPath, path;
+    double rate = 0;
+    bool dump = false, partial = false, quiet = false, help = false;
+};
+
+// Any whole number from 1 up; values past the largest 64-bit one mean that one.
+bool ParseChunk(const char* text, uint64_t& out)
+{
+    if (!text || !*text)
+        return false;
+    uint64_t v = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        const uint64_t digit = static_cast<uint64_t>(*p - '0');
+        v = v > (UINT64_MAX - digit) / 10 ? UINT64_MAX : v * 10 + digit;
+    }
+    if (v < 1)
+        return false;
+    out = v;
+    return true;
+}
+
+bool ParseRate(const char* text, double& out)
+{
+    if (!text || !*text)
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text, &end);
+#ifdef VELTRIN_HAVE_EDFLIB
+    if (errno != 0 || *end != '\0' || !(v >= EDF_MIN_RATE && v <= EDF_MAX_RATE))
+        return false;
+#else
+    if (errno != 0 || *end != '\0' || !(v > 0))
+        return false;
+#endif
+    out = v;
+    return true;
+}
+
+// The frame lines, exactly as the tool has always printed them.
+class CLinePrinter : public ISessionListener {
+public:
+    explicit CLinePrinter(std::ostream& out) : m_out(out) {}
+    void OnInfoReply(const uint8_t info[4], int64_t) override
+    {
+        char line[64];
+        const int n = std::snprintf(line, sizeof line, "info,%u,%u,%u,%u\n", info[0], info[1], info[2], info[3]);
+        m_out.write(line, n);
+    }
+    void OnDataFrame(const uint8_t block[17], bool checkOk, int64_t) override
+    {
+        if (!checkOk) {
+            m_out.write("badcheck\n", 9);
+            return;
+        }
+        char line[64];
+        int n = std::snprintf(line, sizeof line, "data");
+        for (int k = 0; k < proto::BLOCK_WORDS; ++k)
+            n += std::snprintf(line + n, sizeof line - static_cast<size_t>(n), ",%u",
+                               static_cast<unsigned>(proto::BlockWordAt(block, k)));
+        line[n++] = '\n';
+        m_out.write(line, n);
+    }
+    void OnStopAck(int64_t) override { m_out.write("stop\n", 5); }
+    void OnDateReply(const uint8_t date[4], int64_t) override
+    {
+        m_out << "date," << proto::FormatDeviceDate(date) << '\n';
+    }
+private:
+    std::ostream& m_out;
+};
+
+// Counts what a first pass needs to plan the EDF+ file.
+class CPlanCounter : public ISessionListener {
+public:
+    void OnDataFrame(const uint8_t* block, bool checkOk, int64_t timeUs) override
+    {
+        m_runs.OnDataFrame(block, checkOk, timeUs);
+        m_qwBad += checkOk ? 0 : 1;
+    }
+    void OnStopAck(int64_t timeUs) override { m_runs.OnStopAck(timeUs); }
+    void OnCommandSent(const SentCommand&, int64_t) override { ++m_qwCommands; }
+    // At most: every command, a stretch per bad frame, a start, end and pause per run, padding.
+    uint64_t Annotations() const
+    {
+        return m_qwCommands + m_qwBad + 3 * static_cast<uint64_t>(m_runs.Runs()) + 1;
+    }
+    CRunTracker m_runs;
+    uint64_t m_qwBad = 0;
+    uint64_t m_qwCommands = 0;
+};
+
+std::string FormatTime(int64_t us)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%" PRId64 ".%06" PRId64, us / 1000000, us % 1000000);
+    return buf;
+}
+
+void DumpHeader(std::ostream& out, const CaptureHeader& h)
+{
+    out << "# capture version " << h.version << ", start " << h.start << ", port "
+        << (h.port > 0 ? "COM" + std::to_string(h.port) : std::string("-")) << ", path "
+        << (h.path.empty() ? "-" : h.path) << ", settings " << (h.settings.empty() ? "-" : h.settings);
+    if (!h.writer.empty())
+        out << ", written by " << h.writer;
+    out << '\n';
+}
+
+void DumpRecord(std::ostream& out, const CaptureRecord& rec)
+{
+    static const char HEX[] = "0123456789ABCDEF";
+    std::string line = FormatTime(rec.timeUs);
+    line += rec.dir == Direction::Received ? " recv" : " sent";
+    for (uint8_t b : rec.bytes) {
+        line += ' ';
+        line += HEX[b >> 4];
+        line += HEX[b & 15];
+    }
+    line += '\n';
+    out.write(line.data(), static_cast<std::streamsize>(line.size()));
+}
+
+// An output file written under a temporary name and moved into place only when complete, so a
+// failed run leaves no half-written file behind.
+class CPendingFile {
+public:
+    explicit CPendingFile(std::string path) : m_path(std::move(path)), m_temp(m_path + ".part") {}
+    ~CPendingFile() { Discard(); }
+    const std::string& TempPath() const { return m_temp; }
+    const std::string& Path() const { return m_path; }
+    void MarkCreated() { m_bCreated = true; }
+    bool Commit(std::string& error)
+    {
+        std::remove(m_path.c_str());  // rename does not replace on every platform
+        if (std::rename(m_temp.c_str(), m_path.c_str()) != 0) {
+            error = "cannot write " + m_path + ": " + std::strerror(errno);
+            return false;
+        }
+        m_bCreated = false;
+        return true;
+    }
+    void Discard()
+    {
+        if (m_bCreated)
+            std::remove(m_temp.c_str());
+        m_bCreated = false;
+    }
+private:
+    std::string m_path, m_temp;
+    bool m_bCreated = false;
+};
+
+class CDecodeRun {
+public:
+    CDecodeRun(const Options& opts, std::ostream& out, std::ostream& err) : m_opts(opts), m_out(out), m_err(err) {}
+    int Run(IByteSource& stdinSource);
+
+private:
+    int Fail(const std::string& text)
+    {
+        m_out.flush();
+        m_err << "sensor-decode: " << text << '\n';
+        return 2;
+    }
+    int FailAt(const CCaptureReader& reader)
+    {
+        return Fail(m_name + ": offset " + std::to_string(reader.ErrorOffset()) + ": " + reader.Error());
+    }
+    // Reads a capture's records to the end into the decoder; 0, or the exit code of a failure.
+    int ReadRecords(CCaptureReader& reader, CSessionDecoder& decoder, bool bDump);
+    void ReadPlain(IByteSource& source, CSessionDecoder& decoder);
+
+    const Options& m_opts;
+    std::ostream& m_out;
+    std::ostream& m_err;
+    std::string m_name;
+    bool m_bWarnedPartial = false;
+};
+
+int CDecodeRun::ReadRecords(CCaptureReader& reader, CSessionDecoder& decoder, bool bDump)
+{
+    CaptureRecord rec;
+    for (;;) {
+        const ReadResult r = reader.Next(rec);
+        if (r == ReadResult::End)
+            return 0;
+        if (r == ReadResult::Truncated) {
+            if (!m_opts.partial)
+                return Fail(m_name + ": offset " + std::to_string(reader.ErrorOffset()) + ": " + reader.Error() +
+                            "; the capture was cut short (as by a power loss): --partial decodes it up to its "
+                            "last whole record");
+            if (!m_bWarnedPartial) {
+                m_bWarnedPartial = true;
+                m_err << "sensor-decode: " << m_name << ": offset " << reader.ErrorOffset() << ": " << reader.Error()
+                      << "; decoded up to the last whole record\n";
+            }
+            return 0;
+        }
+        if (r == ReadResult::Error)
+            return FailAt(reader);
+        if (bDump)
+            DumpRecord(m_out, rec);
+        if (rec.dir == Direction::Received)
+            decoder.Received(rec.bytes.data(), rec.bytes.size(), rec.timeUs);
+        else
+            decoder.Sent(rec.bytes.data(), rec.bytes.size(), rec.timeUs);
+    }
+}
+
+void CDecodeRun::ReadPlain(IByteSource& source, CSessionDecoder& decoder)
+{
+    // A chunk larger than the buffer is handed over in buffer-sized pieces: the decoder's
+    // result does not depend on where one piece ends and the next begins.
+    const size_t nPiece = static_cast<size_t>(std::min<uint64_t>(m_opts.chunk, READ_PIECE));
+    std::vector<uint8_t> buf(nPiece);
+    for (;;) {
+        const size_t got = source.Read(buf.data(), buf.size());
+        decoder.Received(buf.data(), got, NO_TIME);
+        if (got < buf.size())
+            break;
+    }
+}
+
+int CDecodeRun::Run(IByteSource& stdinSource)
+{
+    std::FILE* pIn = nullptr;
+    const bool bStdin = m_opts.path.empty() || m_opts.path == "-";
+    m_name = bStdin ? "standard input" : m_opts.path;
+    if (!bStdin) {
+        pIn = std::fopen(m_opts.path.c_str(), "rb");
+        if (!pIn)
+            return Fail("cannot read " + m_opts.path + ": " + std::strerror(errno));
+    }
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> inCloser(pIn, [](std::FILE* f) { return f ? std::fclose(f) : 0; });
+    CFileSource fileSource(pIn);
+    IByteSource& input = bStdin ? stdinSource : fileSource;
+
+    std::vector<uint8_t> head(MAGIC_LEN);
+    head.resize(input.Read(head.data(), head.size()));
+    if (input.Failed())
+        return Fail("cannot read " + m_name + ": " + input.ErrorText());
+    const bool bCapture = HasMagic(head.data(), head.size());
+    // A file is read again from its start for each pass; anything else only once.
+    const bool bRewind = !bStdin && std::fseek(pIn, 0, SEEK_SET) == 0;
+    std::unique_ptr<IByteSource> pass;
+    auto freshSource = [&]() -> IByteSource& {
+        if (bRewind) {
+            std::fseek(pIn, 0, SEEK_SET);
+            pass = std::make_unique<CFileSource>(pIn);
+        } else {
+            pass = std::make_unique<CPrefixSource>(head, input);
+        }
+        return *pass;
+    };
+    const bool bEdf = !m_opts.edfPath.empty();
+
+    if (m_opts.dump && !bCapture)
+        return Fail(m_name + " is not a capture; --dump shows a capture's records");
+#ifndef VELTRIN_HAVE_EDFLIB
+    if (bEdf)
+        return Fail("this sensor-decode was built without EDFlib, so --edf is not available");
+#endif
+    if (bEdf && !bCapture && m_opts.rate <= 0)
+        return Fail("--edf of a plain byte stream needs --rate HZ (it has no times to measure the rate from)");
+    if (bEdf && bCapture && !bRewind && m_opts.rate <= 0)
+        return Fail("--edf of a capture read from a pipe needs --rate HZ (the rate is measured in a first pass "
+                    "over a FILE)");
+
+    // First pass over a capture file: check it whole before anything is written, measure the
+    // frame rate and count what the EDF+ file will hold.
+    double rate = m_opts.rate;
+    uint64_t nPlanFrames = 0, nPlanAnnotations = 0;
+    if (bCapture && bRewind) {
+        CCaptureReader reader(freshSource());
+        if (!reader.ReadHeader())
+            return FailAt(reader);
+        CSessionDecoder scan;
+        CPlanCounter counter;
+        scan.AddListener(&counter);
+        if (const int rc = ReadRecords(reader, scan, false))
+            return rc;
+        counter.m_runs.Finish();
+        nPlanFrames = counter.m_runs.DataFrames();
+        nPlanAnnotations = counter.Annotations();
+        if (rate <= 0)
+            rate = counter.m_runs.MeasuredRate();
+        if (bEdf && nPlanFrames == 0)
+            return Fail(m_name + " holds no data frame; no EDF+ file written");
+#ifdef VELTRIN_HAVE_EDFLIB
+        if (bEdf && !(rate >= EDF_MIN_RATE && rate <= EDF_MAX_RATE))
+            return Fail("cannot measure the frame rate of " + m_name +
+                        " (no data run has two data frames at different times); give --rate HZ");
+#endif
+    }
+
+    // The pass that writes.
+    IByteSource& source = freshSource();
+    CCaptureReader reader(source);
+    if (bCapture && !reader.ReadHeader())
+        return FailAt(reader);
+    const CaptureHeader& header = reader.Header();
+
+    CSessionDecoder decoder;
+    if (!decoder.Ok())
+        return Fail("out of memory for the receive ring");
+    CLinePrinter printer(m_out);
+    if (!m_opts.dump && !m_opts.quiet)
+        decoder.AddListener(&printer);
+
+    std::unique_ptr<CPendingFile> csvFile;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> csvStream(nullptr, [](std::FILE* f) { return f ? std::fclose(f) : 0; });
+    std::unique_ptr<CCsvExport> csv;
+    if (!m_opts.csvPath.empty()) {
+        csvFile = std::make_unique<CPendingFile>(m_opts.csvPath);
+        csvStream.reset(std::fopen(csvFile->TempPath().c_str(), "wb"));
+        if (!csvStream)
+            return Fail("cannot write " + m_opts.csvPath + ": " + std::strerror(errno));
+        csvFile->MarkCreated();
+        csv = std::make_unique<CCsvExport>(csvStream.get());
+        decoder.AddListener(csv.get());
+    }
+#ifdef VELTRIN_HAVE_EDFLIB
+    std::unique_ptr<CPendingFile> edfFile;
+    std::unique_ptr<CEdfExport> edf;
+    if (bEdf) {
+        edfFile = std::make_unique<CPendingFile>(m_opts.edfPath);
+        // Made here first so that an unwritable place is reported with the system's reason.
+        std::FILE* pProbe = std::fopen(edfFile->TempPath().c_str(), "wb");
+        if (!pProbe)
+            return Fail("cannot write " + m_opts.edfPath + ": " + std::strerror(errno));
+        std::fclose(pProbe);
+        edfFile->MarkCreated();
+        EdfPlan plan;
+        // Without a first pass the annotations are not counted: room for a few a record, and
+        // the end of the file is extended if more come.
+        plan.layout = PlanEdfLayout(rate, nPlanFrames, bRewind ? nPlanAnnotations : 0);
+        if (!bRewind)
+            plan.layout.annotationSignals = 4;
+        if (bCapture) {
+            plan.start = header.start;
+            plan.recording = (header.port > 0 ? "COM" + std::to_string(header.port) + " " : std::string())
+                           + header.path + (header.settings.empty() ? "" : " " + header.settings);
+        }
+        edf = std::make_unique<CEdfExport>(edfFile->TempPath(), plan);
+        decoder.AddListener(edf.get());
+    }
+#endif
+
+    if (bCapture) {
+        if (m_opts.dump)
+            DumpHeader(m_out, header);
+        if (const int rc = ReadRecords(reader, decoder, m_opts.dump))
+            return rc;
+    } else {
+        ReadPlain(source, decoder);
+        if (input.Failed())
+            return Fail("cannot read " + m_name + ": " + input.ErrorText());
+    }
+
+    // Finish the files, then move them into place.
+    if (csv) {
+        std::FILE* pCsv = csvStream.release();
+        if (std::ferror(pCsv) || std::fclose(pCsv) != 0)
+            return Fail("cannot write " + m_opts.csvPath + ": " + std::strerror(errno));
+    }
+#ifdef VELTRIN_HAVE_EDFLIB
+    if (edf && !edf->Finish())
+        return Fail(m_opts.edfPath + ": " + edf->Error());
+#endif
+    std::string error;
+    if (csvFile && !csvFile->Commit(error))
+        return Fail(error);
+#ifdef VELTRIN_HAVE_EDFLIB
+    if (edfFile && !edfFile->Commit(error))
+        return Fail(error);
+#endif
+    m_out.flush();
+    if (!m_out)
+        return Fail("cannot write the output");
+    const DecodeStats& st = decoder.Stats();
+    m_err << "frames " << st.frames << ", badcheck " << st.badCheck << ", skipped " << st.skipped << " bytes\n";
+    return 0;
+}
+
+Options* ParseOptions(const std::vector<std::string>& args, Options& opts, std::string& problem)
+{
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::string value;
+        bool hasInline = false;
+        const size_t eq = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg.resize(eq);
+            hasInline = true;
+        }
+        const bool takesValue = arg == "--chunk" || arg == "--csv" || arg == "--edf" || arg == "--rate";
+        if (hasInline && !takesValue) {
+            problem = "option " + arg + " takes no value";
+            return nullptr;
+        }
+        if (takesValue && !hasInline) {
+            if (i + 1 >= args.size()) {
+                problem = arg + " needs a value";
+                return nullptr;
+            }
+            value = args[++i];
+        }
+        if (arg == "--help" || arg == "-h") {
+            opts.help = true;
+        } else if (arg == "--chunk") {
+            if (!ParseChunk(value.c_str(), opts.chunk)) {
+                problem = "--chunk needs a whole number of bytes, 1 or more";
+                return nullptr;
+            }
+        } else if (arg == "--csv" || arg == "--edf") {
+            if (value.empty()) {
+                problem = arg + " needs a file name";
+                return nullptr;
+            }
+            (arg == "--csv" ? opts.csvPath : opts.edfPath) = value;
+        } else if (arg == "--rate") {
+            if (!ParseRate(value.c_str(), opts.rate)) {
+                problem = "--rate needs frames a second, from 0.02 to 100000";
+                return nullptr;
+            }
+        } else if (arg == "--dump") {
+            opts.dump = true;
+        } else if (arg == "--partial") {
+            opts.partial = true;
+        } else if (arg == "--quiet" || arg == "-q") {
+            opts.quiet = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            problem = "unknown option " + arg;
+            return nullptr;
+        } else if (!opts.path.empty()) {
+            problem = "only one FILE may be given";
+            return nullptr;
+        } else {
+            opts.path = arg;
+        }
+    }
+    if (!opts.csvPath.empty() && opts.csvPath == opts.edfPath) {
+        problem = "--csv and --edf need different files";
+        return nullptr;
+    }
+    if (opts.rate > 0 && opts.edfPath.empty()) {
+        problem = "--rate is the sample rate of the EDF+ file: it needs --edf";
+        return nullptr;
+    }
+    return &opts;
+}
+
+} // namespace
+
+int RunSensorDecode(const std::vector<std::string>& args, IByteSource& stdinSource, std::ostream& out, std::ostream& err)
+{
+    Options opts;
+    std::string problem;
+    if (!ParseOptions(args, opts, problem)) {
+        err << "sensor-decode: " << problem << '\n' << USAGE;
+        return 2;
+    }
+    if (opts.help) {
+        out << USAGE;
+        out.flush();
+        return 0;
+    }
+    CDecodeRun run(opts, out, err);
+    return run.Run(stdinSource);
+}
