@@ -46,7 +46,7 @@ IPlatform* g_current = &g_real;
 
 IPlatform& Platform() { return *g_current; }
 
-bool LocalTime(std::time_t t, std::tm& out)
+bool ToLocalTime(std::time_t t, std::tm& out)
 {
     std::tm tm{};
 #ifdef _WIN32

@@ -24,7 +24,7 @@ IPlatform* SetPlatform(IPlatform* p);
 
 // The calendar time t broken down in the local time zone, on every platform (std::localtime
 // shares one buffer between threads). False, with out untouched, when t cannot be converted.
-bool LocalTime(std::time_t t, std::tm& out);
+bool ToLocalTime(std::time_t t, std::tm& out);
 
 // Elapsed milliseconds from `then` to `now`, correct across the tick's wrap-around.
 inline uint32_t TickDiff(uint32_t now, uint32_t then) { return now - then; }
