@@ -1,12 +1,16 @@
-// make-stream SEED BYTES: a reproducible sensor byte stream of at least BYTES bytes on standard
-// output, for running decoders of different builds on the same input. The simulated sensor's
-// data frames, with what a serial line adds mixed in: flipped bytes, bursts of any byte values,
-// frames cut short, unknown codes, and the replies the console recognises.
+// make-stream SEED BYTES [CAPTURE]: a reproducible sensor byte stream of at least BYTES bytes,
+// for running decoders of different builds on the same input. The simulated sensor's data
+// frames, with what a serial line adds mixed in: flipped bytes, bursts of any byte values,
+// frames cut short, unknown codes, and the replies the console recognises. Written to standard
+// output, or with CAPTURE as a capture file: the start and stop commands sent, and the stream
+// received in reads of varying size at the line's pace.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "capture_writer.h"
 #include "sensor_model.h"
 
 namespace {
@@ -29,13 +33,44 @@ void AppendReply(Bytes& s, uint8_t code, CSimRandom& rnd)
         s.push_back(static_cast<uint8_t>(rnd.Next()));
 }
 
+bool WriteCapture(const char* path, const Bytes& s, CSimRandom& rnd)
+{
+    using capture::Direction;
+    capture::CaptureHeader header;
+    header.start = "2025-01-01T12:00:00.000+01:00";
+    header.port = 1;
+    header.settings = "256000,n,8,1";
+    header.writer = "make-stream";
+    capture::CCaptureWriter writer;
+    if (!writer.Open(path, header)) {
+        std::fprintf(stderr, "make-stream: %s\n", writer.Error().c_str());
+        return false;
+    }
+    uint8_t cmd[proto::MAX_COMMAND_LEN];
+    int64_t t = 1000;
+    writer.Append(Direction::Sent, t, cmd, proto::BuildCommandFrame(proto::CODE_START, proto::ADDR_SENSOR, 0, cmd));
+    constexpr double US_PER_BYTE = 1e6 / 25600;  // 256000 baud, 10 bits a byte
+    for (size_t done = 0; done < s.size();) {
+        const size_t n = std::min<size_t>(s.size() - done, 1 + rnd.Next() % 700);
+        t += static_cast<int64_t>(n * US_PER_BYTE) + static_cast<int64_t>(rnd.Next() % 3000);
+        writer.Append(Direction::Received, t, s.data() + done, n);
+        done += n;
+    }
+    writer.Append(Direction::Sent, t + 500, cmd, proto::BuildCommandFrame(proto::CODE_STOP, proto::ADDR_SENSOR, 0, cmd));
+    if (!writer.Close()) {
+        std::fprintf(stderr, "make-stream: %s\n", writer.Error().c_str());
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     unsigned long long seed = 0, nBytes = 0;
-    if (argc != 3 || !ParseCount(argv[1], seed) || !ParseCount(argv[2], nBytes)) {
-        std::fputs("usage: make-stream SEED BYTES\n", stderr);
+    if ((argc != 3 && argc != 4) || !ParseCount(argv[1], seed) || !ParseCount(argv[2], nBytes)) {
+        std::fputs("usage: make-stream SEED BYTES [CAPTURE]\n", stderr);
         return 2;
     }
     CSensorModel model(500, 72, seed);
@@ -66,6 +101,8 @@ int main(int argc, char** argv)
         }
         s.insert(s.end(), frame, frame + proto::DATA_FRAME_LEN);
     }
+    if (argc == 4)
+        return WriteCapture(argv[3], s, rnd) ? 0 : 2;
     if (std::fwrite(s.data(), 1, s.size(), stdout) != s.size() || std::fflush(stdout) != 0) {
         std::fputs("make-stream: cannot write the stream\n", stderr);
         return 2;
