@@ -91,7 +91,7 @@ bool SensorSim::Start(std::string* error)
         || !SetFlag(m_hMaster, F_GETFD, F_SETFD, FD_CLOEXEC)
         || !SetFlag(m_hKeepSlave, F_GETFD, F_SETFD, FD_CLOEXEC))
         return fail(ErrnoText("cannot set up the pseudo-terminal"));
-    // pipe and fcntl rather than pipe2, which macOS lacks.
+    // macOS: no pipe2, hence pipe and fcntl.
     if (::pipe(m_hWake) != 0)
         return fail(ErrnoText("cannot create a pipe"));
     for (const int fd : m_hWake)
