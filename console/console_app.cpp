@@ -7,19 +7,24 @@
 #include <QImage>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSet>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include "dialog_layout.h"
 #include "dialog_templates.h"
+#include "logging.h"
 #include "modal.h"
 #include "mscomm.h"
+#include "port_map.h"
 #include "resource_ids.h"
 #include "sensor_dlg.h"
 #include "sensor_sim.h"
+#include "translator.h"
 
 namespace {
 
@@ -33,6 +38,42 @@ const char PORT_EXAMPLE[] = "/dev/cu.usbserial";  // macOS: USB adapters appear 
 #else
 const char PORT_EXAMPLE[] = "/dev/ttyUSB0";
 #endif
+
+// "N=PATH" as --com takes it; false when malformed. N is not range-checked here.
+bool ParsePortArg(const QString& strArg, int* pPort, QString* pPath)
+{
+    const int nEq = strArg.indexOf(QLatin1Char('='));
+    if (nEq <= 0)
+        return false;
+    bool bOk = false;
+    *pPort = strArg.left(nEq).trimmed().toInt(&bOk);
+    *pPath = strArg.mid(nEq + 1);
+    return bOk && !pPath->isEmpty();
+}
+
+// Qt would look for an X11 or Wayland display, find none and stop with its plugin error; the
+// console says what is missing instead.
+bool DisplayMissing(const QStringList& qtArgs)
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    for (const QString& strArg : qtArgs)
+        if (strArg == QLatin1String("-platform") || strArg == QLatin1String("--platform"))
+            return false;
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (!platform.isEmpty() && !platform.startsWith("xcb") && !platform.startsWith("wayland"))
+        return false;
+    return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+#else
+    Q_UNUSED(qtArgs);
+    return false;
+#endif
+}
+
+QString MalformedComText(const QString& strArg)
+{
+    return QStringLiteral("Malformed --com value \"%1\": expected N=PATH, e.g. 1=%2")
+        .arg(strArg, QLatin1String(PORT_EXAMPLE));
+}
 
 // Runs the button's own click path, handlers and all.
 void ClickButton(CSensorDlg& dlg, int nID)
@@ -49,18 +90,27 @@ QString ConsoleHelpText(const QString& strProgram)
     const QString strDefault = QStringLiteral("COMN");
 #elif defined(__APPLE__)
     // macOS: no /dev/ttyS*, so an unmapped port never opens there.
-    const QString strDefault = QStringLiteral("/dev/ttyS(N-1), which macOS lacks: map its /dev/cu.* devices");
+    const QString strDefault = QStringLiteral("/dev/ttyS(N-1),\n"
+                                              "                     which macOS lacks: map its /dev/cu.* devices");
 #else
     const QString strDefault = QStringLiteral("/dev/ttyS(N-1)");
 #endif
     return QStringLiteral(
                "Usage: %1 [--com N=PATH]... [--demo [--demo-rate N]] [--screenshot FILE [--after MS]]\n"
-               "       [--scroll]\n"
+               "       [--scroll] [--trace] [--list-ports] [Qt options]\n"
                "Console for a three-channel pulse-pressure sensor on a serial port.\n\n"
                "Options:\n"
-               "  --com N=PATH       Use serial device PATH as port COMN (entry N of the port list),\n"
-               "                     e.g. --com 1=%4. May be repeated. Unmapped, COMN is\n"
-               "                     %2.\n"
+               "  --com N=PATH       Use serial device PATH as port COMN (entry N of the port list,\n"
+               "                     1 to 16) for this run, e.g. --com 1=%4. May be\n"
+               "                     repeated, once for each N. It wins over the port map kept by\n"
+               "                     the dialog's \"port settings\"; unmapped, COMN is %2\n"
+               "                     (COM1 is the USB serial adapter when exactly one is present\n"
+               "                     and no map is kept).\n"
+               "  --list-ports       List the serial ports the system reports and what each of\n"
+               "                     COM1 to COM16 opens, then exit.\n"
+               "  --trace            Log the commands sent and the serial port's events on standard\n"
+               "                     error (the veltrin.link and veltrin.serial logging categories;\n"
+               "                     QT_LOGGING_RULES works too).\n"
                "  --demo             Run against a built-in simulated sensor: COM1 is a\n"
                "                     pseudo-terminal with the sensor on its far side (this\n"
                "                     overrides a --com 1=PATH).\n"
@@ -72,7 +122,10 @@ QString ConsoleHelpText(const QString& strProgram)
                "                     QT_QPA_PLATFORM says otherwise.\n"
                "  --after MS         Milliseconds before the screenshot is taken (default 3000).\n"
                "  --scroll           Start the traces in scrolling mode instead of page flip.\n"
-               "  -h, --help         List the options and exit.\n")
+               "  -v, --version      Print the version and exit.\n"
+               "  -h, --help         List the options and exit.\n"
+               "Qt's own options work as in any Qt program, e.g. -platform offscreen, -style fusion,\n"
+               "-reverse.\n")
         .arg(strProgram, strDefault, QString::number(int(SIM_MAX_RATE)), QLatin1String(PORT_EXAMPLE));
 }
 
@@ -87,9 +140,13 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     const QCommandLineOption screenshot(QStringLiteral("screenshot"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption after(QStringLiteral("after"), QString(), QStringLiteral("MS"));
     const QCommandLineOption scroll(QStringLiteral("scroll"));
+    const QCommandLineOption listPorts(QStringLiteral("list-ports"));
+    const QCommandLineOption trace(QStringLiteral("trace"));
+    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
     parser.addOptions({help, com, demo, demoRate, screenshot, after, scroll});
+    parser.addOptions({listPorts, trace, version});
     opts.strHelpText = ConsoleHelpText(args.isEmpty() ? QStringLiteral("Veltrin") : ApplicationNameFromPath(args.first()));
-    if (!parser.parse(args)) {
+    if (!parser.parse(WithoutQtOptions(args))) {
         opts.strError = parser.errorText();
         return opts;
     }
@@ -101,6 +158,27 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     opts.portMaps = parser.values(com);
     opts.bDemo = parser.isSet(demo);
     opts.bScroll = parser.isSet(scroll);
+    opts.bListPorts = parser.isSet(listPorts);
+    opts.bVersion = parser.isSet(version);
+    opts.bTrace = parser.isSet(trace);
+    QSet<int> portsGiven;
+    for (const QString& strMap : opts.portMaps) {
+        int nPort = 0;
+        QString strPath;
+        if (!ParsePortArg(strMap, &nPort, &strPath)) {
+            opts.strError = MalformedComText(strMap);
+            return opts;
+        }
+        if (nPort < 1 || nPort > PORT_MAP_SIZE) {
+            opts.strError = QStringLiteral("Bad --com \"%1\": the port list has COM1 to COM%2").arg(strMap).arg(PORT_MAP_SIZE);
+            return opts;
+        }
+        if (portsGiven.contains(nPort)) {
+            opts.strError = QStringLiteral("--com %1 is given twice").arg(nPort);
+            return opts;
+        }
+        portsGiven.insert(nPort);
+    }
     if (parser.isSet(demoRate)) {
         bool bOk = false;
         const QString strRate = parser.value(demoRate);
@@ -139,17 +217,116 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     return opts;
 }
 
-bool ApplyConsoleOptions(const ConsoleOptions& opts, QString* pError)
+bool ApplyConsoleOptions(const ConsoleOptions& opts, QString* pError, CPortMap* pMap)
 {
     for (const QString& strMap : opts.portMaps) {
-        if (!CMSComm::MapPortFromArg(strMap)) {
+        int nPort = 0;
+        QString strPath;
+        const bool bOk = pMap ? ParsePortArg(strMap, &nPort, &strPath) && nPort >= 1 && nPort <= PORT_MAP_SIZE
+                              : CMSComm::MapPortFromArg(strMap);
+        if (!bOk) {
             if (pError)
-                *pError = QStringLiteral("Malformed --com value \"%1\": expected N=PATH, e.g. 1=%2")
-                              .arg(strMap, QLatin1String(PORT_EXAMPLE));
+                *pError = MalformedComText(strMap);
             return false;
         }
+        if (pMap)
+            pMap->SetCommandLine(nPort, strPath);
     }
     return true;
+}
+
+QStringList WithoutQtOptions(const QStringList& args, QStringList* pQtArgs)
+{
+    // The options QGuiApplication, QApplication and the X11 platform take, with or without a
+    // value; Qt accepts them with one dash or two.
+    static const QStringList withValue = {
+        QStringLiteral("platform"), QStringLiteral("platformpluginpath"), QStringLiteral("platformtheme"),
+        QStringLiteral("plugin"), QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowtitle"),
+        QStringLiteral("qwindowicon"), QStringLiteral("session"), QStringLiteral("style"),
+        QStringLiteral("stylesheet"), QStringLiteral("display"), QStringLiteral("geometry"),
+        QStringLiteral("title"), QStringLiteral("icon"), QStringLiteral("name")};
+    static const QStringList flags = {
+        QStringLiteral("reverse"), QStringLiteral("widgetcount"), QStringLiteral("testability"),
+        QStringLiteral("nograb"), QStringLiteral("dograb"), QStringLiteral("sync")};
+    // These also come as -option=value.
+    static const QStringList joined = {QStringLiteral("style"), QStringLiteral("stylesheet"),
+                                       QStringLiteral("qmljsdebugger")};
+    QStringList ours;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& strArg = args[i];
+        QString strName;
+        if (i > 0 && strArg.startsWith(QLatin1Char('-')) && strArg != QLatin1String("--"))
+            strName = strArg.mid(strArg.startsWith(QLatin1String("--")) ? 2 : 1);
+        const int nEq = strName.indexOf(QLatin1Char('='));
+        const bool bJoined = nEq > 0 && joined.contains(strName.left(nEq));
+        const bool bWithValue = !bJoined && withValue.contains(strName);
+        if (!bJoined && !bWithValue && !flags.contains(strName)) {
+            ours << strArg;
+            if (strArg == QLatin1String("--")) {  // everything after it is an argument
+                ours << args.mid(i + 1);
+                break;
+            }
+            continue;
+        }
+        if (pQtArgs)
+            *pQtArgs << strArg;
+        if (bWithValue && i + 1 < args.size()) {
+            ++i;
+            if (pQtArgs)
+                *pQtArgs << args[i];
+        }
+    }
+    return ours;
+}
+
+QString PortListText(const CPortMap& map)
+{
+    QString strText = QStringLiteral("Serial ports reported by the system:\n");
+    const QList<DetectedPort>& ports = map.Detected();
+    if (ports.isEmpty()) {
+        strText += QStringLiteral("  (none)\n");
+    } else {
+        const QStringList head = {QStringLiteral("PATH"), QStringLiteral("DESCRIPTION"),
+                                  QStringLiteral("MANUFACTURER"), QStringLiteral("SERIAL NUMBER"),
+                                  QStringLiteral("USB VID:PID")};
+        QList<QStringList> rows{head};
+        auto orDash = [](const QString& s) { return s.isEmpty() ? QStringLiteral("-") : s; };
+        for (const DetectedPort& p : ports) {
+            const QString strIds = p.bUsb ? QStringLiteral("%1:%2").arg(p.nVendorId, 4, 16, QLatin1Char('0'))
+                                                .arg(p.nProductId, 4, 16, QLatin1Char('0'))
+                                          : QString();
+            rows.append({p.strPath, orDash(p.strDescription), orDash(p.strManufacturer),
+                         orDash(p.strSerialNumber), orDash(strIds)});
+        }
+        QList<int> widths(head.size(), 0);
+        for (const QStringList& row : rows)
+            for (int c = 0; c < row.size(); ++c)
+                widths[c] = std::max(widths[c], int(row[c].size()));
+        for (const QStringList& row : rows) {
+            QString strLine = QStringLiteral("  ");
+            for (int c = 0; c < row.size(); ++c)
+                strLine += c + 1 < row.size() ? row[c].leftJustified(widths[c] + 2) : row[c];
+            strText += strLine + QLatin1Char('\n');
+        }
+    }
+    strText += QStringLiteral("\nPort map (--com, then the kept map, then the default):\n");
+    for (int n = 1; n <= PORT_MAP_SIZE; ++n) {
+        const PortTarget target = map.Resolve(n);
+        QString strWhy;
+        switch (target.source) {
+        case PortSource::CommandLine: strWhy = QStringLiteral("--com"); break;
+        case PortSource::Kept: strWhy = QStringLiteral("kept"); break;
+        case PortSource::UsbAdapter: strWhy = QStringLiteral("default: the only USB serial adapter, no map kept"); break;
+        case PortSource::Default: strWhy = QStringLiteral("default"); break;
+        }
+        strText += QStringLiteral("  %1 %2  %3\n").arg(QStringLiteral("COM%1").arg(n), -5)
+                       .arg(target.strPath, -14).arg(strWhy);
+    }
+    if (CPortMap::CAN_KEEP)
+        strText += QStringLiteral("\nKept map: %1\n").arg(map.SettingsLocation());
+    else
+        strText += QStringLiteral("\nCOM1 to COM16 are the system's own port names; nothing is kept.\n");
+    return strText;
 }
 
 QString ApplicationNameFromPath(const QString& strPath)
@@ -170,13 +347,15 @@ CConsoleApp::CConsoleApp(int& argc, char** argv) : m_app(argc, argv)
         QCoreApplication::setApplicationName(strName);
     QCoreApplication::setApplicationVersion(QString::fromLatin1(ProgramVersionString()));
     QApplication::setWindowIcon(LoadIconResource(IDR_MAINFRAME));
+    InstallTranslations(m_app);
 }
 
 int CConsoleApp::Main(int argc, char** argv)
 {
     // The command line is handled before any window system is needed, so --help works anywhere.
-    const ConsoleOptions opts = ParseConsoleArguments(ProgramArguments(argc, argv));
-    if (!opts.strError.isEmpty() || opts.bHelp)
+    const QStringList args = ProgramArguments(argc, argv);
+    const ConsoleOptions opts = ParseConsoleArguments(args);
+    if (!opts.strError.isEmpty() || opts.bHelp || opts.bVersion || opts.bListPorts)
         AttachParentConsole();
     if (!opts.strError.isEmpty()) {
         std::fprintf(stderr, "%s\n\n%s", qPrintable(opts.strError), qPrintable(opts.strHelpText));
@@ -186,15 +365,39 @@ int CConsoleApp::Main(int argc, char** argv)
         std::fputs(qPrintable(opts.strHelpText), stdout);
         return 0;
     }
+    if (opts.bVersion) {
+        std::printf("%s %s\n", qPrintable(ApplicationNameFromPath(args.first())), ProgramVersionString());
+        return 0;
+    }
     QString strError;
-    if (!ApplyConsoleOptions(opts, &strError)) {
+    CPortMap portMap;
+    if (!ApplyConsoleOptions(opts, &strError, &portMap)) {
         AttachParentConsole();
         std::fprintf(stderr, "%s\n", qPrintable(strError));
         return 2;
     }
+    RouteDebugOutputToLog();
+    if (opts.bTrace)
+        EnableTrace();
+    if (!portMap.Load(&strError))
+        std::fprintf(stderr, "Cannot read the kept port map: %s\n", qPrintable(strError));
+    portMap.SetDetected(CPortMap::Detect());
+    if (opts.bListPorts) {
+        std::fputs(qPrintable(PortListText(portMap)), stdout);
+        return 0;
+    }
     // A picture needs no screen: unattended runs work on machines without a display.
     if (!opts.strScreenshot.isEmpty() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    QStringList qtArgs;
+    WithoutQtOptions(args, &qtArgs);
+    if (DisplayMissing(qtArgs)) {
+        std::fputs("Veltrin needs a display, and there is none: DISPLAY and WAYLAND_DISPLAY are unset.\n"
+                   "Start it from a desktop session, or run it without a screen with\n"
+                   "QT_QPA_PLATFORM=offscreen (e.g. with --screenshot FILE to save a picture).\n",
+                   stderr);
+        return 2;
+    }
 
     // The simulated sensor outlives the console: the console's port must be closed before the
     // terminal goes, or it would see a hang-up and report a lost device.
@@ -211,7 +414,7 @@ int CConsoleApp::Main(int argc, char** argv)
             std::fprintf(stderr, "Cannot start the simulated sensor: %s\n", strSimError.c_str());
             return 1;
         }
-        CMSComm::MapPort(1, QString::fromStdString(pSim->SlavePath()));
+        portMap.SetCommandLine(1, QString::fromStdString(pSim->SlavePath()));
     }
 #else
     if (opts.bDemo) {
@@ -220,11 +423,14 @@ int CConsoleApp::Main(int argc, char** argv)
         return 1;
     }
 #endif
+    portMap.Apply();
+    SetActivePortMap(&portMap);
     int nResult = 0;
     {
         CConsoleApp app(argc, argv);
         nResult = app.InitInstance(opts);
     }
+    SetActivePortMap(nullptr);
 #ifdef VELTRIN_HAVE_PTY_SIM
     if (pSim)
         pSim->Stop();

@@ -5,25 +5,37 @@
 #include <QString>
 #include <QStringList>
 
+class CPortMap;
+
 // What the command line asked for.
 struct ConsoleOptions {
     QStringList portMaps;  // "N=PATH" of every --com, in order
     bool bHelp = false;
+    bool bVersion = false;         // print the version and exit
     bool bDemo = false;            // COM1 is a simulated sensor run by the console itself
     double dDemoRate = 0;          // its data frames a second; 0: the simulator's default
     QString strScreenshot;         // non-empty: save the window to this PNG and exit
     int nScreenshotAfterMs = 3000; // how long the console runs before the picture is taken
     bool bScroll = false;          // the traces start in scrolling mode instead of page flip
+    bool bListPorts = false;       // print the serial ports and the port map, then exit
+    bool bTrace = false;           // turn the veltrin.* logging categories on
     QString strError;      // non-empty: the command line was refused, with this reason
     QString strHelpText;   // the usage text
 };
 
 // The usage text, naming the program strProgram.
 QString ConsoleHelpText(const QString& strProgram);
-// Parses the console's command line (args[0] is the program). Pure: nothing is applied.
+// Parses the console's command line (args[0] is the program). Pure: nothing is applied. Qt's
+// own options are left for Qt.
 ConsoleOptions ParseConsoleArguments(const QStringList& args);
-// Applies the parsed options (the port mappings); false with *pError set when one is refused.
-bool ApplyConsoleOptions(const ConsoleOptions& opts, QString* pError);
+// Applies the parsed options (the port mappings) to pMap, or straight to the serial layer
+// without one; false with *pError set when one is refused.
+bool ApplyConsoleOptions(const ConsoleOptions& opts, QString* pError, CPortMap* pMap = nullptr);
+// args without the options Qt's application object takes for itself (-platform offscreen,
+// -style fusion, -reverse ...), which go to *pQtArgs.
+QStringList WithoutQtOptions(const QStringList& args, QStringList* pQtArgs = nullptr);
+// What --list-ports prints: the serial ports the system reports and what each entry opens.
+QString PortListText(const CPortMap& map);
 
 // The program file's name without its extension: "/opt/x/Veltrin" and "C:\\x\\Veltrin.EXE" give
 // "Veltrin", "my.tool.exe" gives "my.tool".

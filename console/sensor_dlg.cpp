@@ -13,6 +13,7 @@
 
 #include "about_dlg.h"
 #include "modal.h"
+#include "port_settings_dlg.h"
 #include "resource_ids.h"
 #include "spin_button.h"
 
@@ -142,6 +143,9 @@ void CSensorDlg::OnInitDialog()
 #endif
     }
 
+    AddSysCommand(IDM_PORT_SETTINGS, tr("端口设置..."), [this] { ShowPortSettings(*this); });
+    TrackPortTip(*this);
+
     setWindowIcon(m_hIcon);  // large and small icon alike
     if (m_comboPort)
         m_comboPort->setCurrentIndex(0);
@@ -205,6 +209,21 @@ bool CSensorDlg::OnSysCommand(unsigned nID, qintptr /*lParam*/)
 
 void CSensorDlg::AddSysCommand(unsigned nID, const QString& strText, std::function<void()> handler)
 {
+    // The same command added again replaces the earlier one, handler, text and item.
+    for (auto it = m_sysCommands.begin(); it != m_sysCommands.end(); ++it) {
+        if (it->nID != (nID & 0xFFF0))
+            continue;
+#ifdef _WIN32
+        it->strText = strText;
+        it->handler = std::move(handler);
+        SetNativeSystemMenuText(*this, strText, it->nID);
+        return;
+#else
+        delete it->pAction;
+        m_sysCommands.erase(it);
+        break;
+#endif
+    }
     SysCommand cmd;
     cmd.nID = nID & 0xFFF0;
     cmd.strText = strText;

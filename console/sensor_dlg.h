@@ -49,6 +49,7 @@ public:
     QMenu* SystemMenu() const { return m_pSysMenu; }
     // Adds a command beside About on the system menu (the stand-in menu elsewhere): nID a
     // multiple of 16 below 0xF000, handled by OnSysCommand through handler (run inside Guard).
+    // Adding an nID again replaces the earlier command.
     void AddSysCommand(unsigned nID, const QString& strText, std::function<void()> handler);
     // Changes the text of a command added by AddSysCommand (e.g. start / stop).
     void SetSysCommandText(unsigned nID, const QString& strText);

@@ -6,6 +6,9 @@
 
 #include <algorithm>
 
+#include "logging.h"
+#include "port_diagnostics.h"
+
 #ifndef _WIN32
 #include <poll.h>
 #endif
@@ -60,7 +63,7 @@ bool ParseSettings(const QString& strSettings, ParsedSettings& out)
 void RequireAtLeast(int nValue, int nMin, const char* pszWhat)
 {
     if (nValue < nMin)
-        throw CommError(QStringLiteral("Invalid %1 %2.").arg(QLatin1String(pszWhat)).arg(nValue));
+        throw CommError(CMSComm::tr("%1 %2 无效。").arg(CMSComm::tr(pszWhat)).arg(nValue));
 }
 
 // Applies parsed settings; on an open port each setter reconfigures the line at once.
@@ -130,30 +133,30 @@ bool CMSComm::MapPortFromArg(const QString& strArg)
 void CMSComm::SetCommPort(short nPort)
 {
     if (GetPortOpen())
-        throw CommError(QStringLiteral("Port already open: close COM%1 before choosing another port.")
+        throw CommError(tr("端口已打开：请先关闭 COM%1，再选择其他端口。")
                             .arg(m_nCommPort));
     if (nPort < 1)
-        throw CommError(QStringLiteral("Invalid port number %1.").arg(nPort));
+        throw CommError(tr("端口号 %1 无效。").arg(nPort));
     m_nCommPort = nPort;
 }
 
 void CMSComm::SetInBufferSize(short nBytes)
 {
-    RequireAtLeast(nBytes, 1, "input buffer size");
+    RequireAtLeast(nBytes, 1, QT_TRANSLATE_NOOP("CMSComm", "输入缓冲区大小"));
     m_nInBufferSize = nBytes;
     m_pPort->setReadBufferSize(nBytes);
 }
 
 void CMSComm::SetOutBufferSize(short nBytes)
 {
-    RequireAtLeast(nBytes, 1, "output buffer size");
+    RequireAtLeast(nBytes, 1, QT_TRANSLATE_NOOP("CMSComm", "输出缓冲区大小"));
     m_nOutBufferSize = nBytes;
 }
 
 void CMSComm::SetInputMode(long nMode)
 {
     if (nMode != 0 && nMode != 1)
-        throw CommError(QStringLiteral("Invalid input mode %1 (0 text, 1 binary).").arg(nMode));
+        throw CommError(tr("输入模式 %1 无效（0 为文本，1 为二进制）。").arg(nMode));
     m_nInputMode = nMode;
 }
 
@@ -161,9 +164,8 @@ void CMSComm::SetSettings(const QString& strSettings)
 {
     ParsedSettings parsed;
     if (!ParseSettings(strSettings, parsed))
-        throw CommError(QStringLiteral("Invalid settings \"%1\": expected baud,parity,data,stop "
-                                       "such as \"256000,n,8,1\" (parity n, e, o, m or s; data bits "
-                                       "5 to 8; stop bits 1, 1.5 or 2).")
+        throw CommError(tr("设置“%1”无效：应为“波特率,校验,数据位,停止位”，如“256000,n,8,1”"
+                           "（校验为 n、e、o、m 或 s；数据位 5 至 8；停止位 1、1.5 或 2）。")
                             .arg(strSettings));
     if (GetPortOpen() && !ApplySettings(*m_pPort, parsed)) {
         const QString strWhy = m_pPort->errorString();
@@ -171,7 +173,7 @@ void CMSComm::SetSettings(const QString& strSettings)
         if (ParseSettings(m_strSettings, previous))
             ApplySettings(*m_pPort, previous);  // leave the line as it was
         m_pPort->clearError();
-        throw CommError(QStringLiteral("Cannot apply settings \"%1\" to port COM%2 (%3): %4")
+        throw CommError(tr("无法将设置“%1”应用于端口 COM%2（%3）：%4")
                             .arg(strSettings).arg(m_nCommPort).arg(PortDevicePath(m_nCommPort), strWhy));
     }
     m_strSettings = strSettings;
@@ -179,19 +181,19 @@ void CMSComm::SetSettings(const QString& strSettings)
 
 void CMSComm::SetRThreshold(short n)
 {
-    RequireAtLeast(n, 0, "receive threshold");
+    RequireAtLeast(n, 0, QT_TRANSLATE_NOOP("CMSComm", "接收阈值"));
     m_nRThreshold = n;
 }
 
 void CMSComm::SetSThreshold(short n)
 {
-    RequireAtLeast(n, 0, "send threshold");
+    RequireAtLeast(n, 0, QT_TRANSLATE_NOOP("CMSComm", "发送阈值"));
     m_nSThreshold = n;
 }
 
 void CMSComm::SetInputLen(short n)
 {
-    RequireAtLeast(n, 0, "input length");
+    RequireAtLeast(n, 0, QT_TRANSLATE_NOOP("CMSComm", "输入长度"));
     m_nInputLen = n;
 }
 
@@ -222,8 +224,10 @@ void CMSComm::SetPortOpen(bool bOpen)
     }
     m_nReadErrors = 0;
     if (!bOpen) {
-        if (m_pPort->isOpen())
+        if (m_pPort->isOpen()) {
             m_pPort->close();
+            qCDebug(lcSerial, "COM%d closed", m_nCommPort);
+        }
         m_pPort->clearError();
         return;
     }
@@ -232,7 +236,7 @@ void CMSComm::SetPortOpen(bool bOpen)
 
     ParsedSettings parsed;
     if (!ParseSettings(m_strSettings, parsed))
-        throw CommError(QStringLiteral("Invalid settings \"%1\".").arg(m_strSettings));
+        throw CommError(tr("设置“%1”无效。").arg(m_strSettings));
     const QString strPath = PortDevicePath(m_nCommPort);
     m_pPort->setPortName(strPath);
     m_pPort->setReadBufferSize(m_nInBufferSize);
@@ -240,9 +244,15 @@ void CMSComm::SetPortOpen(bool bOpen)
     m_pPort->clearError();
     if (!m_pPort->open(QIODevice::ReadWrite)) {
         const QString strWhy = m_pPort->errorString();
+        const QString strRemedy = ExplainPortFailure(ProbePortFailure(strPath, m_pPort->error()));
         m_pPort->clearError();
-        throw CommError(QStringLiteral("Cannot open port COM%1 (%2): %3").arg(m_nCommPort).arg(strPath, strWhy));
+        qCDebug(lcSerial, "COM%d (%s) refused: %s", m_nCommPort, qUtf8Printable(strPath), qUtf8Printable(strWhy));
+        QString strText = tr("无法打开端口 COM%1（%2）：%3").arg(m_nCommPort).arg(strPath, strWhy);
+        if (!strRemedy.isEmpty())
+            strText += QStringLiteral("\n\n") + strRemedy;
+        throw CommError(strText);
     }
+    qCDebug(lcSerial, "COM%d (%s) opened at %s", m_nCommPort, qUtf8Printable(strPath), qUtf8Printable(m_strSettings));
     // A pseudo-terminal has no modem lines; failing to set them must not fail the open.
     if (!m_pPort->setDataTerminalReady(m_bDTREnable))
         m_pPort->clearError();
@@ -254,14 +264,14 @@ void CMSComm::SetPortOpen(bool bOpen)
 void CMSComm::SetOutput(const QByteArray& bytes)
 {
     if (!GetPortOpen())
-        throw CommError(QStringLiteral("Port not open: cannot send on COM%1.").arg(m_nCommPort));
+        throw CommError(tr("端口未打开：无法在 COM%1 上发送。").arg(m_nCommPort));
     if (bytes.isEmpty())
         return;
     const qint64 n = m_pPort->write(bytes);
     if (n != bytes.size()) {
         const QString strWhy = m_pPort->errorString();
         m_pPort->clearError();
-        throw CommError(QStringLiteral("Cannot send on port COM%1 (%2): %3")
+        throw CommError(tr("无法在端口 COM%1（%2）上发送：%3")
                             .arg(m_nCommPort).arg(PortDevicePath(m_nCommPort), strWhy));
     }
     // Hand the frame to the driver now rather than at the next event-loop turn: a blocking
@@ -305,7 +315,7 @@ void CMSComm::OnErrorOccurred(int error)
         // A tty that hangs up (adapter pulled, pty master closed) stays readable and every read
         // fails: QSerialPort then reports ReadError over and over. Treat it as the loss it is.
         if (DeviceHungUp())
-            ReportDeviceLost(QStringLiteral("the device hung up or was removed"));
+            ReportDeviceLost(tr("设备已挂断或被拔出"));
         else if (++m_nReadErrors >= MAX_READ_ERRORS)
             ReportDeviceLost(m_pPort->errorString());
         else
@@ -337,7 +347,8 @@ void CMSComm::ReportDeviceLost(const QString& strWhy)
     // Reading stops at once, so the failing notifications cannot spin; the close itself runs
     // from the event loop, not from inside the port's own notification.
     m_pPort->disconnect(this);
-    const QString strDescription = QStringLiteral("The device of port COM%1 (%2) was lost: %3")
+    qCDebug(lcSerial, "COM%d lost: %s", m_nCommPort, qUtf8Printable(strWhy));
+    const QString strDescription = tr("端口 COM%1（%2）的设备已丢失：%3")
                                        .arg(m_nCommPort)
                                        .arg(PortDevicePath(m_nCommPort), strWhy);
     QMetaObject::invokeMethod(this, [this, strDescription] {

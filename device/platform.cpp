@@ -1,5 +1,6 @@
 #include "platform.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -9,6 +10,8 @@
 #endif
 
 namespace {
+
+std::atomic<DebugSink> g_debugSink{nullptr};
 
 class RealPlatform : public IPlatform {
 public:
@@ -30,6 +33,10 @@ public:
     }
     void OutputDebugStringA(const char* text) override
     {
+        if (const DebugSink sink = g_debugSink.load()) {
+            sink(text);
+            return;
+        }
 #ifdef _WIN32
         ::OutputDebugStringA(text);
 #else
@@ -66,3 +73,5 @@ IPlatform* SetPlatform(IPlatform* p)
     g_current = p ? p : &g_real;
     return prev;
 }
+
+DebugSink SetDebugSink(DebugSink sink) { return g_debugSink.exchange(sink); }

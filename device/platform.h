@@ -22,6 +22,12 @@ IPlatform& Platform();
 // Installs p (nullptr restores the real platform). Returns the previous one.
 IPlatform* SetPlatform(IPlatform* p);
 
+// Where the real platform's debug output goes instead of the debugger or standard error: the
+// application installs a sink that hands it to its logging (nullptr restores the default).
+// Returns the previous sink.
+using DebugSink = void (*)(const char* text);
+DebugSink SetDebugSink(DebugSink sink);
+
 // The calendar time t broken down in the local time zone, on every platform (std::localtime
 // shares one buffer between threads). False, with out untouched, when t cannot be converted.
 bool ToLocalTime(std::time_t t, std::tm& out);

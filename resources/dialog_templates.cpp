@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "resource_ids.h"
+#include "veltrin_version.h"
 
 namespace {
 
@@ -67,7 +68,7 @@ const DlgItemTemplate g_sensorItems[] = {
 
 const DlgItemTemplate g_aboutItems[] = {
     {-1, CtlKind::Icon, "#128", 11, 17, 20, 20, 0},
-    {-1, CtlKind::Label, "Veltrin 1.0 版", 40, 10, 119, 8, CS_NOPREFIX | CS_GROUP},
+    {-1, CtlKind::Label, "Veltrin " VELTRIN_VERSION_SHORT " 版", 40, 10, 119, 8, CS_NOPREFIX | CS_GROUP},
     {-1, CtlKind::Label, "三通道脉象传感器控制台", 40, 25, 119, 8, CS_GROUP},
     {1, CtlKind::DefPushButton, "确定", 178, 7, 50, 14, CS_GROUP | CS_TABSTOP},
 };
@@ -81,19 +82,19 @@ const DlgTemplate g_aboutDialog = {
     g_aboutItems, static_cast<int>(std::size(g_aboutItems)), false};
 
 const VersionRecord g_version = {
-    {1, 0, 0, 1},
-    {1, 0, 0, 1},
+    {VELTRIN_VERSION_MAJOR, VELTRIN_VERSION_MINOR, VELTRIN_VERSION_PATCH, VELTRIN_VERSION_TWEAK},
+    {VELTRIN_VERSION_MAJOR, VELTRIN_VERSION_MINOR, VELTRIN_VERSION_PATCH, VELTRIN_VERSION_TWEAK},
     0x0804,
     1200,
     "",
     "Veltrin Microsoft 基础类应用程序",
-    "1, 0, 0, 1",
+    VELTRIN_VERSION_COMMAS,
     "Veltrin",
     "版权所有 (C) Veltrin 项目",
     "",
     "Veltrin.EXE",
     "Veltrin 应用程序",
-    "1, 0, 0, 1",
+    VELTRIN_VERSION_COMMAS,
 };
 
 } // namespace
@@ -134,7 +135,7 @@ const char* LoadResString(int nID)
 }
 
 const VersionRecord& ProgramVersion() { return g_version; }
-const char* ProgramVersionString() { return "1.0.0.1"; }
+const char* ProgramVersionString() { return VELTRIN_VERSION; }
 
 void InitResourceData()
 {

@@ -1,0 +1,220 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_US" sourcelanguage="zh_CN">
+<context>
+    <name>CMSComm</name>
+    <message>
+        <source>%1 %2 无效。</source>
+        <translation>Invalid %1 %2.</translation>
+    </message>
+    <message>
+        <source>端口已打开：请先关闭 COM%1，再选择其他端口。</source>
+        <translation>Port already open: close COM%1 before choosing another port.</translation>
+    </message>
+    <message>
+        <source>端口号 %1 无效。</source>
+        <translation>Invalid port number %1.</translation>
+    </message>
+    <message>
+        <source>输入缓冲区大小</source>
+        <translation>input buffer size</translation>
+    </message>
+    <message>
+        <source>输出缓冲区大小</source>
+        <translation>output buffer size</translation>
+    </message>
+    <message>
+        <source>输入模式 %1 无效（0 为文本，1 为二进制）。</source>
+        <translation>Invalid input mode %1 (0 text, 1 binary).</translation>
+    </message>
+    <message>
+        <source>设置“%1”无效：应为“波特率,校验,数据位,停止位”，如“256000,n,8,1”（校验为 n、e、o、m 或 s；数据位 5 至 8；停止位 1、1.5 或 2）。</source>
+        <translation>Invalid settings &quot;%1&quot;: expected baud,parity,data,stop such as &quot;256000,n,8,1&quot; (parity n, e, o, m or s; data bits 5 to 8; stop bits 1, 1.5 or 2).</translation>
+    </message>
+    <message>
+        <source>无法将设置“%1”应用于端口 COM%2（%3）：%4</source>
+        <translation>Cannot apply settings &quot;%1&quot; to port COM%2 (%3): %4</translation>
+    </message>
+    <message>
+        <source>接收阈值</source>
+        <translation>receive threshold</translation>
+    </message>
+    <message>
+        <source>发送阈值</source>
+        <translation>send threshold</translation>
+    </message>
+    <message>
+        <source>输入长度</source>
+        <translation>input length</translation>
+    </message>
+    <message>
+        <source>设置“%1”无效。</source>
+        <translation>Invalid settings &quot;%1&quot;.</translation>
+    </message>
+    <message>
+        <source>无法打开端口 COM%1（%2）：%3</source>
+        <translation>Cannot open port COM%1 (%2): %3</translation>
+    </message>
+    <message>
+        <source>端口未打开：无法在 COM%1 上发送。</source>
+        <translation>Port not open: cannot send on COM%1.</translation>
+    </message>
+    <message>
+        <source>无法在端口 COM%1（%2）上发送：%3</source>
+        <translation>Cannot send on port COM%1 (%2): %3</translation>
+    </message>
+    <message>
+        <source>设备已挂断或被拔出</source>
+        <translation>the device hung up or was removed</translation>
+    </message>
+    <message>
+        <source>端口 COM%1（%2）的设备已丢失：%3</source>
+        <translation>The device of port COM%1 (%2) was lost: %3</translation>
+    </message>
+</context>
+<context>
+    <name>CPortSettingsDlg</name>
+    <message>
+        <source>端口设置</source>
+        <translation>Port Settings</translation>
+    </message>
+    <message>
+        <source>系统检测到的串口：</source>
+        <translation>Serial ports the system reports:</translation>
+    </message>
+    <message>
+        <source>设备</source>
+        <translation>Device</translation>
+    </message>
+    <message>
+        <source>描述</source>
+        <translation>Description</translation>
+    </message>
+    <message>
+        <source>制造商</source>
+        <translation>Manufacturer</translation>
+    </message>
+    <message>
+        <source>序列号</source>
+        <translation>Serial number</translation>
+    </message>
+    <message>
+        <source>USB 厂商:产品</source>
+        <translation>USB vendor:product</translation>
+    </message>
+    <message>
+        <source>重新检测</source>
+        <translation>Detect again</translation>
+    </message>
+    <message>
+        <source>端口列表中各项打开的设备（命令行 --com 优先于此处的设置）：</source>
+        <translation>The device each entry of the port list opens (--com on the command line takes precedence):</translation>
+    </message>
+    <message>
+        <source>在 Windows 上，COM1 到 COM16 就是系统的串口名称，无需设置。</source>
+        <translation>On Windows, COM1 to COM16 are the system&apos;s own port names; there is nothing to set.</translation>
+    </message>
+    <message>
+        <source>全部恢复默认</source>
+        <translation>Restore All Defaults</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>（未检测到串口）</source>
+        <translation>(no serial port detected)</translation>
+    </message>
+    <message>
+        <source>默认：%1</source>
+        <translation>Default: %1</translation>
+    </message>
+    <message>
+        <source>本次运行由命令行 --com 指定为 %1；这里的设置在不带该选项启动时生效。</source>
+        <translation>Set to %1 by --com for this run; the setting here applies when the console starts without it.</translation>
+    </message>
+    <message>
+        <source>无法保存端口设置：%1 不可写。</source>
+        <translation>Cannot save the port settings: %1 cannot be written.</translation>
+    </message>
+    <message>
+        <source>COM%1 打开 %2（命令行 --com 指定）</source>
+        <translation>COM%1 opens %2 (given by --com)</translation>
+    </message>
+    <message>
+        <source>COM%1 打开 %2（端口设置中指定）</source>
+        <translation>COM%1 opens %2 (set in Port Settings)</translation>
+    </message>
+    <message>
+        <source>COM%1 打开 %2（唯一的 USB 串口适配器）</source>
+        <translation>COM%1 opens %2 (the only USB serial adapter)</translation>
+    </message>
+    <message>
+        <source>COM%1 打开 %2</source>
+        <translation>COM%1 opens %2</translation>
+    </message>
+    <message>
+        <source>默认：%1 或 USB 适配器 %2</source>
+        <translation>Default: %1 or the USB adapter %2</translation>
+    </message>
+    <message>
+        <source>端口设置中未指定任何端口时，COM1 默认打开唯一的 USB 串口适配器 %1。</source>
+        <translation>While no entry is set in Port Settings, COM1 opens the only USB serial adapter, %1.</translation>
+    </message>
+</context>
+<context>
+    <name>CSensorDlg</name>
+    <message>
+        <source>端口设置...</source>
+        <translation>Port Settings...</translation>
+    </message>
+</context>
+<context>
+    <name>PortDiagnostics</name>
+    <message>
+        <source>找不到设备 %1。请检查传感器的适配器是否已插好；“端口设置...”列出系统检测到的串口，可为 COM1 到 COM16 指定其中之一。</source>
+        <translation>Cannot find the device %1. Check that the sensor&apos;s adapter is plugged in; &quot;Port Settings...&quot; lists the serial ports the system detects and assigns one of them to any of COM1 to COM16.</translation>
+    </message>
+    <message>
+        <source>若 USB 串口适配器插入后随即消失，多半是 brltty（盲文显示器服务，Ubuntu 默认安装）占用了它：请执行 sudo apt remove brltty，然后重新插入适配器。</source>
+        <translation>If a USB serial adapter disappears right after it is plugged in, brltty (the braille display service Ubuntu installs by default) has most likely claimed it: run sudo apt remove brltty, then plug the adapter in again.</translation>
+    </message>
+    <message>
+        <source>您已是用户组 %1 的成员，但当前登录会话开始于加入之前：请注销并重新登录后再试。</source>
+        <translation>You are a member of group %1, but this login session started before you joined it: log out and in again, then try again.</translation>
+    </message>
+    <message>
+        <source>当前用户无权读写 %1，该设备属于用户组 %2。请执行：
+sudo usermod -aG %2 $USER
+然后注销并重新登录。</source>
+        <translation>You may not read and write %1; the device belongs to group %2. Run:
+sudo usermod -aG %2 $USER
+then log out and in again.</translation>
+    </message>
+    <message>
+        <source>当前用户无权读写 %1（所有者 %2，用户组 %3，权限 %4）。请让管理员开放该设备的读写权限，例如用 udev 规则。</source>
+        <translation>You may not read and write %1 (owner %2, group %3, mode %4). Ask an administrator to grant access to the device, for example with a udev rule.</translation>
+    </message>
+    <message>
+        <source>%1 正被另一个程序占用。请先关闭使用它的程序，再打开端口。</source>
+        <translation>%1 is in use by another program. Close the program that uses it, then open the port.</translation>
+    </message>
+    <message>
+        <source>%1（进程 %2）</source>
+        <translation>%1 (process %2)</translation>
+    </message>
+    <message>
+        <source>%1 正被另一个程序占用：%2。请先关闭该程序，再打开端口。</source>
+        <translation>%1 is in use by another program: %2. Close that program, then open the port.</translation>
+    </message>
+    <message>
+        <source>、</source>
+        <translation>, </translation>
+    </message>
+</context>
+</TS>
