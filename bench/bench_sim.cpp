@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 
+#include "bench_budget.h"
 #include "byte_ring.h"
 #include "frame_decoder.h"
 #include "sensor_sim.h"
@@ -26,29 +26,26 @@ struct Counter : IFrameSink {
     void OnDateReply(const uint8_t*) override {}
 };
 
-void BenchSignals()
+constexpr double SIGNAL_BUDGET_PERCENT = 0.5;  // of one core at the line rate
+
+void BM_SimSignals(benchmark::State& state)
 {
     CSignalGen gen(500, 72, 1);
     uint16_t words[proto::BLOCK_WORDS];
-    const int n = 2000000;
-    unsigned sink = 0;
-    const auto t0 = Clock::now();
-    for (int i = 0; i < n; ++i) {
+    for (auto _ : state) {
         gen.Next(words);
-        sink += words[1];
+        benchmark::DoNotOptimize(words);
     }
-    const double s = std::chrono::duration<double>(Clock::now() - t0).count();
-    std::printf("signals: %.0f ns per sample (all eight words), %.2f%% of one core at %d frames/s [%u]\n",
-                s / n * 1e9, s / n * SIM_MAX_RATE * 100, static_cast<int>(SIM_MAX_RATE), sink & 1);
+    SetLineShare(state, 1, LINE_FRAMES_PER_S, SIGNAL_BUDGET_PERCENT);
 }
 
-void BenchStream(double rate, double seconds)
+void BenchStream(benchmark::State& state, double rate, double seconds)
 {
     SensorSimOptions opts;
     opts.rate = rate;
     SensorSim sim(opts);
     if (!sim.Start()) {
-        std::printf("stream: cannot start the simulated sensor\n");
+        state.SkipWithError("cannot start the simulated sensor");
         return;
     }
     const int fd = ::open(sim.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -57,8 +54,10 @@ void BenchStream(double rate, double seconds)
     ::cfmakeraw(&tio);
     ::tcsetattr(fd, TCSANOW, &tio);
     const uint8_t start[4] = {0xF0, 0x2F, 0x01, 0x32};
-    if (::write(fd, start, 4) != 4)
+    if (::write(fd, start, 4) != 4) {
+        state.SkipWithError("cannot ask the simulated sensor to stream");
         return;
+    }
 
     CByteRing ring;
     Counter counter;
@@ -84,18 +83,27 @@ void BenchStream(double rate, double seconds)
         }
     }
     const double s = std::chrono::duration<double>(Clock::now() - t0).count();
-    std::printf("stream at %.0f frames/s: received %.1f frames/s (%.2f%% of asked), longest gap %.1f ms\n",
-                rate, counter.good / s, counter.good / s / rate * 100, maxGapMs);
+    state.counters["frames/s"] = counter.good / s;
+    state.counters["of_asked%"] = counter.good / s / rate * 100;
+    state.counters["gap_ms"] = maxGapMs;
     ::close(fd);
     sim.Stop();
 }
 
+// How closely the stream over a pseudo-terminal keeps the asked rate: a real-time run, once.
+void BM_SimStream(benchmark::State& state, double rate)
+{
+    for (auto _ : state)
+        BenchStream(state, rate, 5);
+}
+
+BENCHMARK(BM_SimSignals);
+BENCHMARK_CAPTURE(BM_SimStream, 500_per_s, 500.0)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_SimStream, line_rate, SIM_MAX_RATE)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
-    BenchSignals();
-    BenchStream(500, 5);
-    BenchStream(SIM_MAX_RATE, 5);
-    return 0;
+    return RunWithBudgets(argc, argv);
 }

@@ -1,15 +1,15 @@
-// Paint time of the waveform control at the console's waveform size (890 x 507), into an
-// offscreen image: full repaints with a full store in both modes, and the 8-pixel strip that
-// page-flip mode repaints per sample.
+// bench-wavechart: the waveform control at the console's size (890 x 507), offscreen: appending
+// one frame's samples, a full paint with a full store, and the paced repaint path (one display
+// period's samples, then the paint of what they collected) against a paint per frame, in both
+// display modes.
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QPainter>
 
-#include <algorithm>
-#include <cstdio>
-#include <vector>
+#include <memory>
 
+#include "bench_budget.h"
+#include "platform.h"
 #include "pulse_synth.h"
 #include "resource_ids.h"
 #include "wave_chart.h"
@@ -18,68 +18,104 @@ namespace {
 
 constexpr int kWidth = 890;
 constexpr int kHeight = 507;
+constexpr uint32_t FRAME_US = 820;  // between frames at the line rate
+constexpr int FRAMES_PER_PERIOD = 20;  // 1,219 frames/s over 60 paints/s
 
-struct Result {
-    double dMedianMs;
-    double dMinMs;
+// Budgets, as shares of one core at the line rate.
+constexpr double ADD_BUDGET_PERCENT = 0.1;
+constexpr double FULL_PAINT_BUDGET_PERCENT = 2.0;
+constexpr double PACED_PAGE_FLIP_BUDGET_PERCENT = 1.0;
+constexpr double PACED_SCROLLING_BUDGET_PERCENT = 2.5;
+
+// The pacing reads the clock through the platform seam; here it advances by one frame's time
+// per sample, as at the line rate, however fast the benchmark runs.
+class FrameClock : public FakePlatform {
+public:
+    void NextFrame() { m_qwMicroExtra += FRAME_US; }
 };
 
-// Times nRuns paints of rcUpdate, each onto the same image, and reports median and minimum.
-Result TimePaint(CWaveChart& chart, QImage& image, const QRect& rcUpdate, int nRuns)
-{
-    std::vector<double> times;
-    times.reserve(nRuns);
-    for (int i = 0; i < nRuns + 5; ++i) {
-        QElapsedTimer t;
-        t.start();
-        QPainter dc(&image);
-        dc.setClipRect(rcUpdate);
-        chart.Paint(dc, rcUpdate);
-        dc.end();
-        const double ms = double(t.nsecsElapsed()) / 1e6;
-        if (i >= 5) // warm-up runs discarded
-            times.push_back(ms);
-    }
-    std::sort(times.begin(), times.end());
-    return { times[times.size() / 2], times.front() };
-}
-
-void Fill(CWaveChart& chart, int nSamples)
-{
-    for (int n = 0; n < nSamples; ++n) {
-        int v[5];
-        SynthPulseSample(n, v);
-        chart.AddSamples(v[0], v[1], v[2], v[3], v[4]);
-    }
-}
-
-void Run(int nZoomX, bool bScroll, int nRuns)
-{
+struct Setup {
+    FrameClock clock;
+    ScopedPlatform scoped{clock};
     CWaveChart chart;
-    chart.Create(nullptr, QRect(0, 0, kWidth, kHeight), IDC_WAVECHART);
-    chart.m_nZoomX = nZoomX;
-    chart.UpdateCapacity();
-    if (bScroll)
-        chart.OnScrolling();
-    // Scrolling mode: past the first wrap, so the ring is drawn in two parts.
-    Fill(chart, bScroll ? chart.m_nCapacity + chart.m_nCapacity / 3 : chart.m_nCapacity);
+    int n = 0;
 
-    QImage image(kWidth, kHeight, QImage::Format_RGB32);
-    const Result full = TimePaint(chart, image, image.rect(), nRuns);
-    std::printf("%-10s X %3d%%  %5d samples  full repaint  median %7.3f ms  min %7.3f ms  "
-                "-> %6.0f repaints/s\n",
-                bScroll ? "scrolling" : "page-flip", nZoomX, chart.m_nCapacity, full.dMedianMs,
-                full.dMinMs, 1000.0 / full.dMedianMs);
-    if (!bScroll) {
-        // The strip one appended sample asks for, in the middle of the page.
-        const int p = nZoomX * (chart.m_nCapacity / 2) / 100;
-        const Result strip = TimePaint(chart, image, QRect(p - 4, 0, 8, kHeight), nRuns);
-        std::printf("%-10s X %3d%%  %5d samples  8-px strip    median %7.3f ms  min %7.3f ms  "
-                    "-> %6.0f repaints/s\n",
-                    "page-flip", nZoomX, chart.m_nCapacity, strip.dMedianMs, strip.dMinMs,
-                    1000.0 / strip.dMedianMs);
+    Setup(bool bScroll, int nZoomX, bool bPaced)
+    {
+        chart.Create(nullptr, QRect(0, 0, kWidth, kHeight), IDC_WAVECHART);
+        chart.m_nZoomX = nZoomX;
+        chart.UpdateCapacity();
+        if (bPaced)
+            chart.SetPaintPeriod(WAVE_PAINT_PERIOD_US);
+        if (bScroll)
+            chart.OnScrolling();
+        QCoreApplication::processEvents();
     }
+    void Add()
+    {
+        int v[5];
+        SynthPulseSample(n++, v);
+        chart.AddSamples(v[0], v[1], v[2], v[3], v[4]);
+        clock.NextFrame();
+    }
+};
+
+void BM_AddSamples(benchmark::State& state, bool bScroll)
+{
+    Setup s(bScroll, 60, true);
+    for (auto _ : state)
+        s.Add();
+    SetLineShare(state, 1, LINE_FRAMES_PER_S, ADD_BUDGET_PERCENT);
 }
+
+void BM_FullPaint(benchmark::State& state, int nZoomX)
+{
+    Setup s(true, nZoomX, false);
+    // Past the first wrap, so the ring is drawn in two parts.
+    while (s.n < s.chart.m_nCapacity + s.chart.m_nCapacity / 3)
+        s.Add();
+    QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    for (auto _ : state) {
+        QPainter dc(&image);
+        s.chart.Paint(dc, image.rect());
+    }
+    state.counters["samples"] = s.chart.m_nCapacity;
+    SetLineShare(state, 1, DISPLAY_PAINTS_PER_S, FULL_PAINT_BUDGET_PERCENT);
+}
+
+void BM_PacedPeriod(benchmark::State& state, bool bScroll)
+{
+    Setup s(bScroll, 60, true);
+    for (auto _ : state) {
+        for (int i = 0; i < FRAMES_PER_PERIOD; ++i)
+            s.Add();
+        s.chart.FlushPaintRequests();
+        QCoreApplication::processEvents();  // the paint, through the window system's path
+    }
+    SetLineShare(state, FRAMES_PER_PERIOD, LINE_FRAMES_PER_S,
+                 bScroll ? PACED_SCROLLING_BUDGET_PERCENT : PACED_PAGE_FLIP_BUDGET_PERCENT);
+}
+
+// The same work without pacing, as the console did before: a paint for every serial event.
+void BM_PaintPerFrame(benchmark::State& state, bool bScroll)
+{
+    Setup s(bScroll, 60, false);
+    for (auto _ : state) {
+        s.Add();
+        QCoreApplication::processEvents();
+    }
+    SetLineShare(state, 1, LINE_FRAMES_PER_S,
+                 bScroll ? PACED_SCROLLING_BUDGET_PERCENT : PACED_PAGE_FLIP_BUDGET_PERCENT);
+}
+
+BENCHMARK_CAPTURE(BM_AddSamples, page_flip, false);
+BENCHMARK_CAPTURE(BM_AddSamples, scrolling, true);
+BENCHMARK_CAPTURE(BM_FullPaint, 1483_samples, 60)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_FullPaint, 6800_samples, 10)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_PacedPeriod, page_flip, false)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_PacedPeriod, scrolling, true)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_PaintPerFrame, page_flip, false)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_PaintPerFrame, scrolling, true)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
@@ -88,12 +124,5 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int nRuns = 300;
-    std::printf("waveform control %dx%d, %d paints per case (single thread)\n", kWidth, kHeight,
-                nRuns);
-    for (int zx : { 60, 10 }) {
-        Run(zx, false, nRuns);
-        Run(zx, true, nRuns);
-    }
-    return 0;
+    return RunWithBudgets(argc, argv);
 }

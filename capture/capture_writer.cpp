@@ -35,8 +35,10 @@ CCaptureWriter::~CCaptureWriter()
 
 bool CCaptureWriter::SetError(const char* what)
 {
-    if (m_strError.empty())
-        m_strError = std::string(what) + " " + m_strPath + ": " + std::strerror(errno ? errno : EIO);
+    if (m_strError.empty()) {
+        m_nErrno = errno ? errno : EIO;
+        m_strError = std::string(what) + " " + m_strPath + ": " + std::strerror(m_nErrno);
+    }
     return false;
 }
 
@@ -45,6 +47,7 @@ bool CCaptureWriter::Open(const std::string& strPath, const CaptureHeader& heade
     Close();
     m_strPath = strPath;
     m_strError.clear();
+    m_nErrno = 0;
     m_qwBytes = 0;
     m_nLastTimeUs = 0;
     m_nLastFlushUs = 0;

@@ -35,6 +35,8 @@ public:
 
     bool Failed() const { return !m_strError.empty(); }
     const std::string& Error() const { return m_strError; }
+    // The system's error number behind Error(), 0 when there is none.
+    int SystemError() const { return m_nErrno; }
     const std::string& Path() const { return m_strPath; }
     // Bytes of the file so far, header included (buffered ones too).
     uint64_t BytesWritten() const { return m_qwBytes; }
@@ -47,6 +49,7 @@ private:
     std::FILE* m_pFile = nullptr;
     std::string m_strPath;
     std::string m_strError;
+    int m_nErrno = 0;
     uint64_t m_qwBytes = 0;
     int64_t m_nLastTimeUs = 0;
     int64_t m_nLastFlushUs = 0;

@@ -11,6 +11,7 @@ void CRunTracker::OnDataFrame(const uint8_t* /*block*/, bool /*checkOk*/, int64_
         ++m_nRuns;
         m_qwRunFrames = 0;
         m_qwRunCount = 0;
+        m_bPending = false;
         m_dMeanIndex = m_dMeanTime = m_dCoMoment = m_dIndexMoment = 0;
         if (m_pListener)
             m_pListener->OnRunStart(m_nRuns, timeUs);
@@ -20,18 +21,31 @@ void CRunTracker::OnDataFrame(const uint8_t* /*block*/, bool /*checkOk*/, int64_
     ++m_qwFrames;
     ++m_qwRunCount;
     m_nLastTimeUs = timeUs;
+    // Frames that came in one read share its time, which is exact only for the last of them
+    // (the others arrived earlier): so only the last frame of each read is a point of the fit.
+    // A read held up by a busy computer then costs points of the fit, not its accuracy.
+    if (m_bPending && timeUs != m_nPendingTimeUs)
+        AddPoint();
     if (timeUs != NO_TIME) {
-        // Welford's update of the means and co-moments of (frame number, time).
-        const double x = static_cast<double>(m_qwRunFrames);
-        const double y = static_cast<double>(timeUs);
-        ++m_qwRunFrames;
-        const double n = static_cast<double>(m_qwRunFrames);
-        const double dx = x - m_dMeanIndex;
-        m_dMeanIndex += dx / n;
-        m_dMeanTime += (y - m_dMeanTime) / n;
-        m_dCoMoment += dx * (y - m_dMeanTime);
-        m_dIndexMoment += dx * (x - m_dMeanIndex);
+        m_bPending = true;
+        m_qwPendingIndex = m_qwRunCount - 1;
+        m_nPendingTimeUs = timeUs;
     }
+}
+
+void CRunTracker::AddPoint()
+{
+    m_bPending = false;
+    // Welford's update of the means and co-moments of (frame number, time).
+    const double x = static_cast<double>(m_qwPendingIndex);
+    const double y = static_cast<double>(m_nPendingTimeUs);
+    ++m_qwRunFrames;
+    const double n = static_cast<double>(m_qwRunFrames);
+    const double dx = x - m_dMeanIndex;
+    m_dMeanIndex += dx / n;
+    m_dMeanTime += (y - m_dMeanTime) / n;
+    m_dCoMoment += dx * (y - m_dMeanTime);
+    m_dIndexMoment += dx * (x - m_dMeanIndex);
 }
 
 void CRunTracker::OnStopAck(int64_t /*timeUs*/)
@@ -48,6 +62,8 @@ void CRunTracker::Finish()
 
 void CRunTracker::EndRun()
 {
+    if (m_bPending)
+        AddPoint();
     m_bInRun = false;
     m_dSumCoMoment += m_dCoMoment;
     m_dSumIndexMoment += m_dIndexMoment;

@@ -37,12 +37,13 @@ public:
     int64_t FirstDataTimeUs() const { return m_nFirstTimeUs; }
     int64_t LastDataTimeUs() const { return m_nLastTimeUs; }
     // Frames a second from the times of the frames within runs (least squares of time on frame
-    // number, each run with its own offset); 0 when the times cannot tell (fewer than two
-    // frames at different times in some run).
+    // number over the last frame of each read, each run with its own offset); 0 when the times
+    // cannot tell (no run has reads at two different times).
     double MeasuredRate() const;
 
 private:
     void EndRun();
+    void AddPoint();
 
     IRunListener* m_pListener = nullptr;
     bool m_bInRun = false;
@@ -52,7 +53,10 @@ private:
     int64_t m_nLastTimeUs = NO_TIME;
     // The current run, kept as running means and co-moments so long runs stay precise.
     uint64_t m_qwRunCount = 0;    // data frames of the current run
-    uint64_t m_qwRunFrames = 0;   // those of them with a time
+    uint64_t m_qwRunFrames = 0;   // points of the fit in the current run
+    bool m_bPending = false;      // the last frame seen, a point once its read is known to be over
+    uint64_t m_qwPendingIndex = 0;
+    int64_t m_nPendingTimeUs = 0;
     double m_dMeanIndex = 0, m_dMeanTime = 0, m_dCoMoment = 0, m_dIndexMoment = 0;
     // Sums over finished runs.
     double m_dSumCoMoment = 0, m_dSumIndexMoment = 0;

@@ -18,14 +18,8 @@ const int EDF_WORDS[EDF_SIGNALS] = {proto::WORD_STATIC1, proto::WORD_STATIC2, pr
 namespace {
 
 constexpr int EDF_MAX_ANNOTATION_SIGNALS = 64;
-constexpr int MIN_RECORD_10US = 100;       // 1 ms
-constexpr int MAX_RECORD_10US = 6000000;   // 60 s
+constexpr int MIN_RECORD_10US = 3125;      // 1/32 s, the shortest record planned
 constexpr int32_t COUNT_OFFSET = 32768;    // count 0 is digital -32768
-
-int RecordDuration(int nSamples, double rate)
-{
-    return static_cast<int>(std::lround(nSamples / rate * 1e5));
-}
 
 std::string Clip(std::string text)
 {
@@ -38,19 +32,27 @@ std::string Clip(std::string text)
 
 EdfLayout PlanEdfLayout(double rate, uint64_t nFrames, uint64_t nAnnotations)
 {
-    EdfLayout layout;
-    int n = std::max(1, static_cast<int>(std::lround(rate)));
-    // Shorter records give the annotations more room, down to a millisecond a record.
-    const auto signalsNeeded = [&](int perRecord) {
+    // Record durations are whole seconds or a second halved up to five times: EDFlib writes
+    // the duration into the header through a double, and only these come out exactly (others,
+    // such as 1.00064 s, are cut to a value its own reader then refuses). Records of a few
+    // seconds at low rates keep the sample rate's rounding within 0.05 % from 20 frames a
+    // second up.
+    const auto samples = [rate](int duration10us) {
+        return std::max(1, static_cast<int>(std::lround(rate * duration10us / 1e5)));
+    };
+    const auto signalsNeeded = [&](int duration10us) {
+        const uint64_t perRecord = static_cast<uint64_t>(samples(duration10us));
         const uint64_t records = std::max<uint64_t>(1, (nFrames + perRecord - 1) / perRecord);
         return (nAnnotations + records - 1) / records + 1;
     };
-    while (n > 1 && signalsNeeded(n) > EDF_MAX_ANNOTATION_SIGNALS && RecordDuration(n / 2, rate) >= MIN_RECORD_10US)
-        n /= 2;
-    layout.samplesPerRecord = n;
-    layout.duration10us = std::clamp(RecordDuration(n, rate), MIN_RECORD_10US, MAX_RECORD_10US);
-    layout.annotationSignals = static_cast<int>(
-        std::clamp<uint64_t>(signalsNeeded(n), 1, EDF_MAX_ANNOTATION_SIGNALS));
+    int duration = std::clamp(static_cast<int>(std::ceil(1000 / rate)), 1, 60) * 100000;
+    // Shorter records give the annotations more room.
+    while (signalsNeeded(duration) > EDF_MAX_ANNOTATION_SIGNALS && duration > MIN_RECORD_10US)
+        duration = duration > 100000 ? 100000 : duration / 2;
+    EdfLayout layout;
+    layout.duration10us = duration;
+    layout.samplesPerRecord = samples(duration);
+    layout.annotationSignals = static_cast<int>(std::clamp<uint64_t>(signalsNeeded(duration), 1, EDF_MAX_ANNOTATION_SIGNALS));
     return layout;
 }
 

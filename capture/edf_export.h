@@ -26,8 +26,9 @@ constexpr double EDF_MAX_RATE = 100000;
 constexpr size_t EDF_MAX_ANNOTATION_TEXT = 40;
 
 // How samples are laid out in data records: samplesPerRecord samples in records of
-// duration10us × 10 µs, which gives the sample rate to within 10 µs a record (records of
-// about a second); annotationSignals sized for the annotations expected.
+// duration10us × 10 µs (whole seconds, or a second halved a few times), so the sample rate is
+// the frame rate rounded to a whole number of samples a record; annotationSignals sized for
+// the annotations expected.
 struct EdfLayout {
     int samplesPerRecord = 1;
     int duration10us = 100000;

@@ -2,10 +2,13 @@
 #include "console_app_win.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QIcon>
 #include <QImage>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QSet>
 #include <QTimer>
@@ -15,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "diag_run.h"
 #include "dialog_layout.h"
 #include "dialog_templates.h"
 #include "logging.h"
@@ -23,6 +27,7 @@
 #include "port_map.h"
 #include "resource_ids.h"
 #include "sensor_dlg.h"
+#include "replay_source.h"
 #include "sensor_sim.h"
 #include "translator.h"
 
@@ -82,6 +87,23 @@ void ClickButton(CSensorDlg& dlg, int nID)
         pButton->click();
 }
 
+// The window with a plain title strip above it: offscreen windows have no frame, and the title
+// is where a recording shows its progress.
+QImage GrabWithCaption(QWidget& wnd)
+{
+    const QImage body = wnd.grab().toImage();
+    const QFontMetrics fm(wnd.font());
+    const int nStrip = fm.height() + 10;
+    QImage img(body.width(), body.height() + nStrip, QImage::Format_ARGB32);
+    img.fill(QColor(0xDD, 0xDD, 0xDD));
+    QPainter p(&img);
+    p.setFont(wnd.font());
+    p.setPen(Qt::black);
+    p.drawText(QRect(8, 0, body.width() - 16, nStrip), Qt::AlignVCenter | Qt::AlignLeft, wnd.windowTitle());
+    p.drawImage(0, nStrip, body);
+    return img;
+}
+
 } // namespace
 
 QString ConsoleHelpText(const QString& strProgram)
@@ -97,7 +119,8 @@ QString ConsoleHelpText(const QString& strProgram)
 #endif
     return QStringLiteral(
                "Usage: %1 [--com N=PATH]... [--demo [--demo-rate N]] [--screenshot FILE [--after MS]]\n"
-               "       [--scroll] [--trace] [--list-ports] [Qt options]\n"
+               "       [--scroll] [--trace] [--list-ports] [--record FILE] [--replay FILE [--speed X]]\n"
+               "       [--caption] [--auto-observe] [--diag-report FILE] [Qt options]\n"
                "Console for a three-channel pulse-pressure sensor on a serial port.\n\n"
                "Options:\n"
                "  --com N=PATH       Use serial device PATH as port COMN (entry N of the port list,\n"
@@ -122,6 +145,24 @@ QString ConsoleHelpText(const QString& strProgram)
                "                     QT_QPA_PLATFORM says otherwise.\n"
                "  --after MS         Milliseconds before the screenshot is taken (default 3000).\n"
                "  --scroll           Start the traces in scrolling mode instead of page flip.\n"
+               "  --record FILE      Record the session into the capture FILE from the moment the\n"
+               "                     port opens until it closes or the console ends.\n"
+               "  --replay FILE      Run against a sensor that replays the capture FILE: COM1 is a\n"
+               "                     pseudo-terminal as with --demo; start plays the capture's\n"
+               "                     received bytes from its first data frame at their recorded\n"
+               "                     pace, stop pauses them.\n"
+               "  --speed X          Pace of --replay against the recording, 0.1 to 20 (default 1).\n"
+               "  --caption          With --screenshot: draw the window's title above the picture\n"
+               "                     (offscreen windows have no frame to show it).\n"
+               "  --auto-observe     Run unattended: open COM1 and start observing at once, do it\n"
+               "                     again whenever the device was lost and its path is back,\n"
+               "                     answer every message box at once (its text goes to standard\n"
+               "                     error), and on SIGTERM or SIGINT stop observing, wait for the\n"
+               "                     line to fall silent and exit. For soak tests and measurements.\n"
+               "  --diag-report FILE Rewrite FILE once a second and at exit with the console's own\n"
+               "                     counters as key=value lines: data frames decoded, bad checks,\n"
+               "                     port openings, waveform paints, the longest wait of a sample\n"
+               "                     for its paint, message boxes shown.\n"
                "  -v, --version      Print the version and exit.\n"
                "  -h, --help         List the options and exit.\n"
                "Qt's own options work as in any Qt program, e.g. -platform offscreen, -style fusion,\n"
@@ -143,8 +184,15 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     const QCommandLineOption listPorts(QStringLiteral("list-ports"));
     const QCommandLineOption trace(QStringLiteral("trace"));
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
+    const QCommandLineOption autoObserve(QStringLiteral("auto-observe"));
+    const QCommandLineOption diagReport(QStringLiteral("diag-report"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption record(QStringLiteral("record"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption replay(QStringLiteral("replay"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption speed(QStringLiteral("speed"), QString(), QStringLiteral("X"));
+    const QCommandLineOption caption(QStringLiteral("caption"));
     parser.addOptions({help, com, demo, demoRate, screenshot, after, scroll});
-    parser.addOptions({listPorts, trace, version});
+    parser.addOptions({listPorts, trace, version, autoObserve, diagReport});
+    parser.addOptions({record, replay, speed, caption});
     opts.strHelpText = ConsoleHelpText(args.isEmpty() ? QStringLiteral("Veltrin") : ApplicationNameFromPath(args.first()));
     if (!parser.parse(WithoutQtOptions(args))) {
         opts.strError = parser.errorText();
@@ -158,6 +206,12 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     opts.portMaps = parser.values(com);
     opts.bDemo = parser.isSet(demo);
     opts.bScroll = parser.isSet(scroll);
+    opts.bAutoObserve = parser.isSet(autoObserve);
+    opts.strDiagReport = parser.value(diagReport);
+    if (parser.isSet(diagReport) && opts.strDiagReport.isEmpty()) {
+        opts.strError = QStringLiteral("--diag-report needs a file name");
+        return opts;
+    }
     opts.bListPorts = parser.isSet(listPorts);
     opts.bVersion = parser.isSet(version);
     opts.bTrace = parser.isSet(trace);
@@ -200,6 +254,10 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
             return opts;
         }
     }
+    if (opts.bAutoObserve && !opts.strScreenshot.isEmpty()) {
+        opts.strError = QStringLiteral("--auto-observe cannot be combined with --screenshot");
+        return opts;
+    }
     if (parser.isSet(after)) {
         bool bOk = false;
         const QString strAfter = parser.value(after);
@@ -213,6 +271,42 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
             opts.strError = QStringLiteral("--after needs --screenshot");
             return opts;
         }
+    }
+    if (parser.isSet(record)) {
+        opts.strRecord = parser.value(record);
+        if (opts.strRecord.isEmpty()) {
+            opts.strError = QStringLiteral("--record needs a file name");
+            return opts;
+        }
+    }
+    if (parser.isSet(replay)) {
+        opts.strReplay = parser.value(replay);
+        if (opts.strReplay.isEmpty()) {
+            opts.strError = QStringLiteral("--replay needs a capture file");
+            return opts;
+        }
+        if (opts.bDemo) {
+            opts.strError = QStringLiteral("--replay and --demo each put a sensor on COM1: give one of them");
+            return opts;
+        }
+    }
+    if (parser.isSet(speed)) {
+        bool bOk = false;
+        const QString strSpeed = parser.value(speed);
+        opts.dReplaySpeed = strSpeed.toDouble(&bOk);
+        if (!bOk || !(opts.dReplaySpeed >= capture::REPLAY_MIN_SPEED && opts.dReplaySpeed <= capture::REPLAY_MAX_SPEED)) {
+            opts.strError = QStringLiteral("Bad --speed \"%1\": expected 0.1 to 20").arg(strSpeed);
+            return opts;
+        }
+        if (opts.strReplay.isEmpty()) {
+            opts.strError = QStringLiteral("--speed needs --replay");
+            return opts;
+        }
+    }
+    opts.bCaption = parser.isSet(caption);
+    if (opts.bCaption && opts.strScreenshot.isEmpty()) {
+        opts.strError = QStringLiteral("--caption needs --screenshot");
+        return opts;
     }
     return opts;
 }
@@ -403,10 +497,12 @@ int CConsoleApp::Main(int argc, char** argv)
     // terminal goes, or it would see a hang-up and report a lost device.
 #ifdef VELTRIN_HAVE_PTY_SIM
     std::unique_ptr<SensorSim> pSim;
-    if (opts.bDemo) {
+    if (opts.bDemo || !opts.strReplay.isEmpty()) {
         SensorSimOptions simOpts;
         if (opts.dDemoRate > 0)
             simOpts.rate = opts.dDemoRate;
+        simOpts.replayPath = QFile::encodeName(opts.strReplay).toStdString();
+        simOpts.replaySpeed = opts.dReplaySpeed;
         pSim = std::make_unique<SensorSim>(simOpts);
         std::string strSimError;
         if (!pSim->Start(&strSimError)) {
@@ -417,9 +513,9 @@ int CConsoleApp::Main(int argc, char** argv)
         portMap.SetCommandLine(1, QString::fromStdString(pSim->SlavePath()));
     }
 #else
-    if (opts.bDemo) {
+    if (opts.bDemo || !opts.strReplay.isEmpty()) {
         AttachParentConsole();
-        std::fprintf(stderr, "--demo needs pseudo-terminals, which this platform does not offer\n");
+        std::fprintf(stderr, "--demo and --replay need pseudo-terminals, which this platform does not offer\n");
         return 1;
     }
 #endif
@@ -443,6 +539,14 @@ int CConsoleApp::InitInstance(const ConsoleOptions& opts)
     CSensorDlg dlg;
     if (opts.bScroll)
         dlg.m_waveChart.OnScrolling();
+    if (!opts.strRecord.isEmpty()) {
+        // Inside the console's run, so that a refusal's box has the console as its owner.
+        const QString strRecord = opts.strRecord;
+        QTimer::singleShot(0, &dlg, [&dlg, strRecord] { dlg.m_record.Start(strRecord); });
+    }
+    std::unique_ptr<CDiagRun> pDiag;
+    if (opts.bAutoObserve || !opts.strDiagReport.isEmpty())
+        pDiag = std::make_unique<CDiagRun>(dlg, opts.bAutoObserve, opts.strDiagReport);
     if (opts.strScreenshot.isEmpty()) {
         RunModal(dlg);  // its end code is not used
         return 0;
@@ -458,7 +562,7 @@ int CConsoleApp::InitInstance(const ConsoleOptions& opts)
         std::fprintf(stderr, "%s\n", qPrintable(pBox ? pBox->text() : box.windowTitle()));
         return 0;
     });
-    if (opts.bDemo) {
+    if (opts.bDemo || !opts.strReplay.isEmpty()) {
         // As an operator would: open the port, then start observing.
         QTimer::singleShot(0, &dlg, [&dlg] {
             ClickButton(dlg, IDC_BTN_OPEN);
@@ -469,9 +573,10 @@ int CConsoleApp::InitInstance(const ConsoleOptions& opts)
     int nResult = 0;
     bool bTaken = false;
     const QString strFile = opts.strScreenshot;
-    QTimer::singleShot(opts.nScreenshotAfterMs, &dlg, [&dlg, &nResult, &bTaken, strFile] {
+    const bool bCaption = opts.bCaption;
+    QTimer::singleShot(opts.nScreenshotAfterMs, &dlg, [&dlg, &nResult, &bTaken, strFile, bCaption] {
         bTaken = true;
-        const QImage img = dlg.grab().toImage();
+        const QImage img = bCaption ? GrabWithCaption(dlg) : dlg.grab().toImage();
         if (!img.save(strFile, "PNG")) {
             std::fprintf(stderr, "Cannot write the screenshot %s\n", qPrintable(strFile));
             nResult = 2;

@@ -17,8 +17,14 @@ struct ConsoleOptions {
     QString strScreenshot;         // non-empty: save the window to this PNG and exit
     int nScreenshotAfterMs = 3000; // how long the console runs before the picture is taken
     bool bScroll = false;          // the traces start in scrolling mode instead of page flip
+    QString strRecord;             // non-empty: record the session into this capture from the port's opening
+    QString strReplay;             // non-empty: COM1 is a sensor replaying this capture
+    double dReplaySpeed = 1;       // pace of the replay against the recording
+    bool bCaption = false;         // the screenshot carries the window's title above it
     bool bListPorts = false;       // print the serial ports and the port map, then exit
     bool bTrace = false;           // turn the veltrin.* logging categories on
+    bool bAutoObserve = false;     // unattended: open, observe, reopen after a loss (diag_run.h)
+    QString strDiagReport;         // non-empty: keep a report of the console's counters here
     QString strError;      // non-empty: the command line was refused, with this reason
     QString strHelpText;   // the usage text
 };

@@ -142,6 +142,7 @@ void CSensorDlg::OnInitDialog()
         }
 #endif
     }
+    AddSysCommand(IDM_RECORD, CRecordControl::tr("开始记录..."), [this] { m_record.OnCommand(); });
 
     AddSysCommand(IDM_PORT_SETTINGS, tr("端口设置..."), [this] { ShowPortSettings(*this); });
     TrackPortTip(*this);
@@ -156,6 +157,8 @@ void CSensorDlg::OnInitDialog()
     if (QWidget* pFrame = GetDlgItem(IDC_FRAME_WAVE))
         rcWave = pFrame->geometry();
     m_waveChart.Create(this, rcWave, IDC_WAVECHART);
+    // Samples arrive up to 1,219 times a second; the traces are painted at the display's pace.
+    m_waveChart.SetPaintPeriod(WAVE_PAINT_PERIOD_US);
     m_waveChart.raise();
     m_layout.AddItem(IDC_WAVECHART, &m_waveChart);
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dialog_layout.h"
+#include "record_ctl.h"
 #include "sensor_link.h"
 #include "wave_chart.h"
 
@@ -101,6 +102,7 @@ public:
     // m_comm (1006) is the device link's serial layer.
     QIcon m_hIcon;
     CWaveChart m_waveChart;                  // child 100 over frame 1005
+    CRecordControl m_record{*this};          // recording the session into a capture
 
     // Every way out of the console ends here; the destroy handling runs before the modal run ends.
     void done(int r) override;

@@ -34,8 +34,12 @@ bool CSensorLink::OpenPort(int nPort)
     m_comm.SetInputLen(0);
     m_comm.SetDTREnable(true);
     m_comm.SetRTSEnable(true);
-    if (!m_comm.GetPortOpen())
+    if (!m_comm.GetPortOpen()) {
         m_comm.SetPortOpen(true);
+        // Unread bytes of the last connection (a frame cut short by unplugging) would otherwise
+        // run into the new stream's first frame and take it with them.
+        m_ring.Skip(m_ring.Count());
+    }
     Platform().Sleep(OPEN_PAUSE_MS);
     const bool bOpen = m_comm.GetPortOpen();
     if (bOpen && !m_bPortAnnounced) {

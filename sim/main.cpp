@@ -22,7 +22,12 @@ void Usage(std::FILE* f)
         "  --garbage P   probability of random bytes ahead of a data frame (0..1)\n"
         "  --silent      answer nothing and never stream\n"
         "  --log FILE    record every byte both ways as a capture (sensor-decode --dump FILE shows it)\n"
-        "  --link PATH   make PATH a symbolic link to the terminal (removed on exit)\n",
+        "  --link PATH   make PATH a symbolic link to the terminal (removed on exit)\n"
+        "  --frame-writes  write every data frame on its own at its due time (one serial\n"
+        "                event per frame at the reader: the costliest way to receive)\n"
+        "  --replay FILE stream a capture's received bytes, from its first data frame, at their\n"
+        "                recorded pace, instead of the simulated signals\n"
+        "  --speed X     pace of --replay against the recording (0.1..20, default 1)\n",
         static_cast<int>(SIM_MAX_RATE));
 }
 
@@ -71,8 +76,13 @@ int main(int argc, char** argv)
             opts.silent = true;
             continue;
         }
+        if (arg == "--frame-writes") {
+            opts.frameWrites = true;
+            continue;
+        }
         const bool known = arg == "--rate" || arg == "--bpm" || arg == "--seed" || arg == "--corrupt"
-                        || arg == "--garbage" || arg == "--log" || arg == "--link";
+                        || arg == "--garbage" || arg == "--log" || arg == "--link" || arg == "--replay"
+                        || arg == "--speed";
         if (!known) {
             std::fprintf(stderr, "sensor-sim: unknown option %s\n", arg.c_str());
             Usage(stderr);
@@ -94,11 +104,18 @@ int main(int argc, char** argv)
         else if (arg == "--garbage") { ok = ParseNumber(value.c_str(), 0, 1, &v); opts.garbage = v; }
         else if (arg == "--log") { ok = !value.empty(); opts.logPath = value; }
         else if (arg == "--link") { ok = !value.empty(); opts.linkPath = value; }
+        else if (arg == "--replay") { ok = !value.empty(); opts.replayPath = value; }
+        else if (arg == "--speed") { ok = ParseNumber(value.c_str(), 0.1, 20, &v); opts.replaySpeed = v; }
         if (!ok) {
             std::fprintf(stderr, "sensor-sim: bad value for %s: '%s'\n", arg.c_str(), value.c_str());
             Usage(stderr);
             return 2;
         }
+    }
+
+    if (opts.replaySpeed != 1 && opts.replayPath.empty()) {
+        std::fprintf(stderr, "sensor-sim: --speed needs --replay\n");
+        return 2;
     }
 
     // Block the ending signals in every thread; the main thread waits for them below.

@@ -109,6 +109,13 @@ bool SensorSim::Start(std::string* error)
             return fail(m_log.Error());
     }
 
+    if (!m_opts.replayPath.empty()) {
+        m_pReplay = std::make_unique<capture::CReplaySource>();
+        std::string strReplayError;
+        if (!m_pReplay->Open(m_opts.replayPath, m_opts.replaySpeed, &strReplayError))
+            return fail(strReplayError);
+    }
+
     if (!m_opts.linkPath.empty()) {
         struct stat st{};
         const char* link = m_opts.linkPath.c_str();
@@ -168,6 +175,7 @@ void SensorSim::Cleanup()
         *fd = -1;
     }
     m_log.Close();
+    m_pReplay.reset();
     m_bStreaming = false;
 }
 
@@ -177,6 +185,18 @@ void SensorSim::Log(char dir, const uint8_t* data, size_t n)
         return;
     const int64_t us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - m_t0).count();
     m_log.Append(dir == '>' ? capture::Direction::Received : capture::Direction::Sent, us, data, n);
+}
+
+void SensorSim::PumpReplay(CSensorModel& model, Clock::time_point now, std::vector<uint8_t>& out)
+{
+    const int64_t nowUs = std::chrono::duration_cast<std::chrono::microseconds>(now - m_t0).count();
+    if (!m_pReplay->Playing())
+        m_pReplay->Start(nowUs);
+    // Bytes nobody reads are lost, as with the signals; at the capture's end the sensor stops
+    // as if told to, and acknowledges it.
+    std::vector<uint8_t> lost;
+    if (!m_pReplay->Pump(nowUs, out.size() > OUT_LIMIT ? lost : out))
+        model.HandleCommand(SimCommand{proto::ADDR_SENSOR, proto::CODE_STOP, 0}, out);
 }
 
 void SensorSim::Run()
@@ -204,8 +224,10 @@ void SensorSim::Run()
                 streamStart = now;
                 streamSent = 0;
             }
+            if (m_pReplay)
+                PumpReplay(model, now, out);  // instead of the signals
             const double elapsed = std::chrono::duration<double>(now - streamStart).count();
-            const uint64_t due = 1 + static_cast<uint64_t>(elapsed * m_opts.rate);
+            const uint64_t due = m_pReplay ? streamSent : 1 + static_cast<uint64_t>(elapsed * m_opts.rate);
             if (due > streamSent + maxCatchUp)
                 streamSent = due - maxCatchUp;
             for (; streamSent < due; ++streamSent) {
@@ -230,6 +252,8 @@ void SensorSim::Run()
             }
         } else {
             streaming = false;
+            if (m_pReplay)
+                m_pReplay->Pause();
         }
         m_bStreaming = streaming;
 
@@ -261,10 +285,23 @@ void SensorSim::Run()
         pollfd fds[2] = {{m_hWake[0], POLLIN, 0},
                          {m_hMaster, static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0}};
         int timeout = -1;
-        if (streaming)
+        if (streaming && m_opts.frameWrites && out.empty()) {
+            // Wake for the next frame's due time; the last part under a millisecond is slept,
+            // as poll counts whole milliseconds, and the poll then only looks for commands.
+            const Clock::time_point next = streamStart + std::chrono::duration_cast<Clock::duration>(
+                std::chrono::duration<double>(static_cast<double>(streamSent) / m_opts.rate));
+            const auto wait = std::chrono::duration_cast<milliseconds>(next - Clock::now());
+            timeout = static_cast<int>(std::clamp<milliseconds::rep>(wait.count(), 0, TICK.count()));
+            if (timeout == 0) {
+                std::this_thread::sleep_until(next);
+                if (m_bQuit.load())
+                    break;
+            }
+        } else if (streaming) {
             timeout = static_cast<int>(TICK.count());
-        else if (!out.empty() || !masterOk)
+        } else if (!out.empty() || !masterOk) {
             timeout = 20;
+        }
         const int ready = ::poll(fds, masterOk ? 2 : 1, timeout);
         if (ready < 0 && errno != EINTR)
             break;

@@ -4,6 +4,7 @@
 //   SensorSim sim(opts); sim.Start(); ... sim.SlavePath() ...; sim.Stop();
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "capture_writer.h"
+#include "replay_source.h"
 
 // Data frames a second that 256000 baud can carry: 25,600 bytes/s over 21-byte frames.
 constexpr double SIM_MAX_RATE = 25600.0 / 21;
@@ -25,6 +27,10 @@ struct SensorSimOptions {
     bool silent = false;        // neither replies nor streams
     std::string logPath;        // capture of every byte both ways; empty: none
     std::string linkPath;       // symbolic link to the slave path; empty: none
+    bool frameWrites = false;   // each data frame written on its own at its due time, so the
+                                // reader sees one serial event per frame (the costliest case)
+    std::string replayPath;     // stream this capture's received bytes instead of signals; empty: none
+    double replaySpeed = 1;     // pace of the replay against the recording, 0.1..20
 };
 
 struct SensorSimStats {
@@ -63,6 +69,7 @@ private:
     void Run();
     void Cleanup();
     void Log(char dir, const uint8_t* data, size_t n);
+    void PumpReplay(class CSensorModel& model, std::chrono::steady_clock::time_point now, std::vector<uint8_t>& out);
 
     SensorSimOptions m_opts;
     std::string m_strSlavePath;
@@ -71,6 +78,7 @@ private:
     int m_hWake[2] = {-1, -1};   // self-pipe that interrupts the thread's poll
     bool m_bLinked = false;
     capture::CCaptureWriter m_log;  // the --log capture, open while running with one
+    std::unique_ptr<capture::CReplaySource> m_pReplay;  // set when replaying a capture
     std::chrono::steady_clock::time_point m_t0{};
     std::thread m_thread;
     std::atomic<bool> m_bQuit{false};

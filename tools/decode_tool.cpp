@@ -436,7 +436,8 @@ int CDecodeRun::Run(IByteSource& stdinSource)
     return 0;
 }
 
-Options* ParseOptions(const std::vector<std::string>& args, Options& opts, std::string& problem)
+// Fills opts from the command line; false with the problem when it is refused.
+bool ParseOptions(const std::vector<std::string>& args, Options& opts, std::string& problem)
 {
     for (size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
@@ -451,12 +452,12 @@ Options* ParseOptions(const std::vector<std::string>& args, Options& opts, std::
         const bool takesValue = arg == "--chunk" || arg == "--csv" || arg == "--edf" || arg == "--rate";
         if (hasInline && !takesValue) {
             problem = "option " + arg + " takes no value";
-            return nullptr;
+            return false;
         }
         if (takesValue && !hasInline) {
             if (i + 1 >= args.size()) {
                 problem = arg + " needs a value";
-                return nullptr;
+                return false;
             }
             value = args[++i];
         }
@@ -465,18 +466,18 @@ Options* ParseOptions(const std::vector<std::string>& args, Options& opts, std::
         } else if (arg == "--chunk") {
             if (!ParseChunk(value.c_str(), opts.chunk)) {
                 problem = "--chunk needs a whole number of bytes, 1 or more";
-                return nullptr;
+                return false;
             }
         } else if (arg == "--csv" || arg == "--edf") {
             if (value.empty()) {
                 problem = arg + " needs a file name";
-                return nullptr;
+                return false;
             }
             (arg == "--csv" ? opts.csvPath : opts.edfPath) = value;
         } else if (arg == "--rate") {
             if (!ParseRate(value.c_str(), opts.rate)) {
                 problem = "--rate needs frames a second, from 0.02 to 100000";
-                return nullptr;
+                return false;
             }
         } else if (arg == "--dump") {
             opts.dump = true;
@@ -486,23 +487,23 @@ Options* ParseOptions(const std::vector<std::string>& args, Options& opts, std::
             opts.quiet = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             problem = "unknown option " + arg;
-            return nullptr;
+            return false;
         } else if (!opts.path.empty()) {
             problem = "only one FILE may be given";
-            return nullptr;
+            return false;
         } else {
             opts.path = arg;
         }
     }
     if (!opts.csvPath.empty() && opts.csvPath == opts.edfPath) {
         problem = "--csv and --edf need different files";
-        return nullptr;
+        return false;
     }
     if (opts.rate > 0 && opts.edfPath.empty()) {
         problem = "--rate is the sample rate of the EDF+ file: it needs --edf";
-        return nullptr;
+        return false;
     }
-    return &opts;
+    return true;
 }
 
 } // namespace

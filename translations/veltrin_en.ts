@@ -168,6 +168,59 @@
     </message>
 </context>
 <context>
+    <name>CRecordControl</name>
+    <message>
+        <source>%1 B</source>
+        <translation>%1 B</translation>
+    </message>
+    <message>
+        <source>%1 KB</source>
+        <translation>%1 KB</translation>
+    </message>
+    <message>
+        <source>%1 MB</source>
+        <translation>%1 MB</translation>
+    </message>
+    <message>
+        <source>%1 GB</source>
+        <translation>%1 GB</translation>
+    </message>
+    <message>
+        <source>开始记录</source>
+        <translation>Start Recording</translation>
+    </message>
+    <message>
+        <source>记录文件 (*.vcap);;所有文件 (*)</source>
+        <translation>Recordings (*.vcap);;All files (*)</translation>
+    </message>
+    <message>
+        <source>%1 · 记录 等待串口打开</source>
+        <translation>%1 · Recording: waiting for the port to open</translation>
+    </message>
+    <message>
+        <source>%1 · 记录 %2 · %3</source>
+        <translation>%1 · Recording %2 · %3</translation>
+    </message>
+    <message>
+        <source>停止记录</source>
+        <translation>Stop Recording</translation>
+    </message>
+    <message>
+        <source>开始记录...</source>
+        <translation>Start Recording...</translation>
+    </message>
+    <message>
+        <source>无法创建记录文件 %1：%2</source>
+        <translation>Cannot create the recording file %1: %2</translation>
+    </message>
+    <message>
+        <source>无法写入记录文件 %1：%2
+记录已停止。</source>
+        <translation>Cannot write the recording file %1: %2
+Recording has stopped.</translation>
+    </message>
+</context>
+<context>
     <name>CSensorDlg</name>
     <message>
         <source>端口设置...</source>

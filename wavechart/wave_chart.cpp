@@ -4,8 +4,11 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QResizeEvent>
+#include <QTimerEvent>
 
 #include <algorithm>
+
+#include "platform.h"
 
 CWaveChart::CWaveChart(QWidget* parent)
     : QWidget(parent)
@@ -71,15 +74,61 @@ void CWaveChart::AddSamples(int ch0, int ch1, int ch2, int ch3, int ch4)
         m_nCount = 1;
         if (m_bScroll && m_nStart == 0)
             m_nStart = 1;
-        update();
+        RepaintNow();
     }
 
     if (m_bScroll) {
-        update();
+        RequestRepaint(rect());
     } else {
         const int p = m_nZoomX * m_nCount / m_nWinExtX;
-        update(QRect(p - 4, m_rcClient.top, 8, m_rcClient.bottom - m_rcClient.top));
+        RequestRepaint(QRect(p - 4, m_rcClient.top, 8, m_rcClient.bottom - m_rcClient.top));
     }
+}
+
+void CWaveChart::SetPaintPeriod(uint32_t nPeriodUs)
+{
+    m_pacer.SetPeriod(nPeriodUs);
+    if (nPeriodUs == 0)
+        FlushPaintRequests();
+}
+
+void CWaveChart::RequestRepaint(const QRect& rc)
+{
+    const uint64_t qwNow = Platform().GetMicroseconds();
+    const QRect rcNow = m_pacer.Request(rc & rect(), qwNow);
+    if (!rcNow.isEmpty()) {
+        update(rcNow);
+        return;
+    }
+    if (m_pacer.Waiting() && !m_pacingTimer.isActive()) {
+        // Never longer than a period, whatever the clock did meanwhile.
+        const uint64_t qwWait = std::min<uint64_t>(m_pacer.DueAt() > qwNow ? m_pacer.DueAt() - qwNow : 0,
+                                                   m_pacer.Period());
+        const int nMs = int((qwWait + 999) / 1000);
+        m_pacingTimer.start(nMs, Qt::PreciseTimer, this);
+    }
+}
+
+void CWaveChart::RepaintNow()
+{
+    m_pacer.HandedOverAll(Platform().GetMicroseconds());
+    update();
+}
+
+void CWaveChart::FlushPaintRequests()
+{
+    m_pacingTimer.stop();
+    const QRect rc = m_pacer.Flush(Platform().GetMicroseconds());
+    if (!rc.isEmpty())
+        update(rc);
+}
+
+void CWaveChart::timerEvent(QTimerEvent* e)
+{
+    if (e->timerId() == m_pacingTimer.timerId())
+        FlushPaintRequests();
+    else
+        QWidget::timerEvent(e);
 }
 
 void CWaveChart::UpdateCapacity()
@@ -112,12 +161,12 @@ void CWaveChart::UpdateCapacity()
 void CWaveChart::OnScrolling()
 {
     m_bScroll = 1;
-    update();
+    RepaintNow();
 }
 
 void CWaveChart::OnPageFlip()
 {
     m_bScroll = 0;
     m_nStart = 0;
-    update();
+    RepaintNow();
 }

@@ -2,6 +2,7 @@
 // The waveform control: a fixed store of five channel arrays, advanced in page-flip or scrolling
 // mode, plotted in three bands through a zoomable anisotropic mapping, operated through its own
 // right-click menu.
+#include <QBasicTimer>
 #include <QBrush>
 #include <QPen>
 #include <QWidget>
@@ -10,6 +11,8 @@
 #include <functional>
 #include <memory>
 #include <vector>
+
+#include "paint_pacer.h"
 
 class QAction;
 class QMenu;
@@ -114,6 +117,13 @@ public:
     void AddSamples(int ch0, int ch1, int ch2, int ch3, int ch4);
     // Fits the capacity to the width and the X zoom; keeps the oldest displayed samples.
     void UpdateCapacity();
+    // Paces the repaints that appended samples ask for to one per period (microseconds,
+    // WAVE_PAINT_PERIOD_US for the display's rate); 0, the default, asks for each at once.
+    // Wraps, mode switches, zoom and size changes always repaint at once.
+    void SetPaintPeriod(uint32_t nPeriodUs);
+    const CPaintPacer& Pacer() const { return m_pacer; }
+    // Hands the collected repaints to the window system now rather than at the period's end.
+    void FlushPaintRequests();
 
     // --- commands and messages, routed through the message map ------------------------------
     void OnZoomIn();
@@ -164,12 +174,17 @@ public:
 
 protected:
     bool event(QEvent* e) override;
+    void timerEvent(QTimerEvent* e) override;
 
 private:
     struct MessageEntry;
     static const MessageEntry s_messageMap[];
 
     bool ShiftDown() const;
+    // A repaint asked for by appended samples, handed over as the pacing allows.
+    void RequestRepaint(const QRect& rc);
+    // The whole control, at once.
+    void RepaintNow();
 
     int m_nID = 0;
     bool m_bWindow = true;         // false once destruction has begun
@@ -180,6 +195,8 @@ private:
     QPen m_penSeparator;
     std::vector<QPoint> m_ptBuf;   // one polyline, reused by every channel and paint
     std::vector<int> m_nXBuf;      // device x of each position drawn, shared by the channels
+    CPaintPacer m_pacer;
+    QBasicTimer m_pacingTimer;     // runs while collected repaints wait for their period
 };
 
 // Builds menu resource nID as a menu whose actions carry their command ids as data; nullptr

@@ -82,7 +82,7 @@ void CWaveChart::OnSize(int /*nType*/, int /*cx*/, int /*cy*/)
     m_rcClient = WaveRect{ 0, 0, width(), height() };
     UpdateCapacity();
     // The whole control is redrawn after every size change.
-    update();
+    RepaintNow();
 }
 
 bool CWaveChart::ShiftDown() const
@@ -94,7 +94,7 @@ void CWaveChart::ResetZoom()
 {
     m_nZoomX = m_nDefZoomX;
     m_nZoomY = m_nDefZoomY;
-    update();
+    RepaintNow();
 }
 
 void CWaveChart::OnZoomIn()
@@ -112,7 +112,7 @@ void CWaveChart::OnZoomIn()
             m_nZoomY += WAVE_ZOOM_STEP;
     }
     UpdateCapacity();
-    update();
+    RepaintNow();
 }
 
 void CWaveChart::OnZoomOut()
@@ -128,7 +128,7 @@ void CWaveChart::OnZoomOut()
             m_nZoomY -= WAVE_ZOOM_STEP;
     }
     UpdateCapacity();
-    update();
+    RepaintNow();
 }
 
 void CWaveChart::OnZoomXAxis()

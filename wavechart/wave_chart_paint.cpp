@@ -4,6 +4,8 @@
 
 #include <QPainter>
 
+#include "platform.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -80,6 +82,7 @@ QRect ToQRect(const WaveRect& rc)
 
 void CWaveChart::OnPaint(const QRect& rcUpdate)
 {
+    m_pacer.Painted(Platform().GetMicroseconds());
     QPainter dc(this);
     Paint(dc, rcUpdate);
 }

@@ -497,18 +497,40 @@ TEST_F(DecodeTool, EdfKeepsEveryAnnotationOfANoisyCapture)
     EXPECT_EQ(nMissing, 1500);
 }
 
-TEST(EdfLayout, RateIsKeptWithinTenMicrosecondsARecord)
+TEST(EdfLayout, RecordsThatEdflibReadsBackAndARateWithinAFewHundredths)
 {
-    for (double rate : {0.02, 1.0, 7.3, 499.87, 500.0, 1219.047, 25000.0}) {
+    for (double rate : {1.0, 7.3, 20.0, 499.87, 500.0, 1219.047, 25000.0}) {
         const EdfLayout l = PlanEdfLayout(rate, 100000, 10);
-        EXPECT_NEAR(l.SampleRate(), rate, rate * 1e-4) << rate;
-        EXPECT_GE(l.duration10us, 100);
-        EXPECT_LE(l.duration10us, 6000000);
+        EXPECT_NEAR(l.SampleRate(), rate, rate * 5e-4) << rate;
+        EXPECT_EQ(100000 % l.duration10us == 0 || l.duration10us % 100000 == 0, true) << l.duration10us;
     }
-    // Many annotations: shorter records, more annotation room each.
-    const EdfLayout busy = PlanEdfLayout(1000, 10000, 100000);
-    EXPECT_LE(100000.0 / (10000.0 / busy.samplesPerRecord), busy.annotationSignals);
+    // Many annotations: shorter records, more annotation room each, the rate still within 1 %.
+    const EdfLayout busy = PlanEdfLayout(1219.047, 10000, 5000);
+    EXPECT_LT(busy.duration10us, 100000);
+    EXPECT_LE(5000.0 / (10000.0 / busy.samplesPerRecord), busy.annotationSignals);
     EXPECT_LE(busy.annotationSignals, 64);
+    EXPECT_NEAR(busy.SampleRate(), 1219.047, 12.19);
+
+    // Every planned duration survives EDFlib's header and its own reader.
+    const std::string path = ::testing::TempDir() + "layout-" + std::to_string(::getpid()) + ".edf";
+    for (double rate : {3.7, 499.68, 500.32, 1000.5, 1218.2}) {
+        for (uint64_t annotations : {uint64_t(10), uint64_t(500000)}) {
+            EdfPlan plan;
+            plan.layout = PlanEdfLayout(rate, 20000, annotations);
+            {
+                CEdfExport edf(path, plan);
+                uint16_t w[8] = {};
+                uint8_t block[17];
+                proto::BuildSampleBlock(w, block);
+                for (int i = 0; i < 300; ++i)
+                    edf.OnDataFrame(block, true, NO_TIME);
+                ASSERT_TRUE(edf.Finish()) << edf.Error();
+            }
+            const EdfFile back(path);
+            EXPECT_TRUE(back.ok) << rate << " Hz, duration " << plan.layout.duration10us;
+        }
+    }
+    std::remove(path.c_str());
 }
 
 #endif

@@ -253,3 +253,79 @@ TEST(SensorSimPty, LogHasEveryChunkBothWaysWithATimestamp)
     EXPECT_GE(b.timeUs, a.timeUs);
     ::unlink(log.c_str());
 }
+
+Bytes Concat(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST(SensorSimPty, ReplayAnswersStartAndStopAndPlaysTheCaptureToItsEnd)
+{
+    // 400 frames in reads of 10 frames, 20 ms apart, played at one and a half times the pace.
+    Bytes frames;
+    capture::CaptureHeader h;
+    std::vector<uint8_t> file = capture::EncodeHeader(h);
+    for (int r = 0; r < 40; ++r) {
+        Bytes read;
+        for (int k = 0; k < 10; ++k) {
+            uint16_t w[8];
+            for (int c = 0; c < 8; ++c)
+                w[c] = static_cast<uint16_t>(r * 10 + k + c * 1000);
+            uint8_t f[proto::DATA_FRAME_LEN] = {0xF0, 0x1F, 0x12, 0x32};
+            proto::BuildSampleBlock(w, f + proto::HEADER_LEN);
+            read.insert(read.end(), f, f + sizeof f);
+        }
+        uint8_t head[capture::RECORD_HEADER_LEN];
+        capture::EncodeRecordHeader(capture::Direction::Received, 100000 + r * 20000, read.size(), head);
+        file.insert(file.end(), head, head + sizeof head);
+        file.insert(file.end(), read.begin(), read.end());
+        frames.insert(frames.end(), read.begin(), read.end());
+    }
+    const std::string path = TempPath("replay.vcap");
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+
+    SensorSimOptions opts;
+    opts.replayPath = path;
+    opts.replaySpeed = 1.5;
+    SensorSim sim(opts);
+    std::string error;
+    ASSERT_TRUE(sim.Start(&error)) << error;
+    ConsoleEnd con(sim.SlavePath());
+    ASSERT_TRUE(con.Ok());
+    EXPECT_TRUE(con.ReadFor(100).empty()) << "nothing before the start command";
+
+    // Start, then stop part-way: the stop is acknowledged and the stream holds.
+    con.Send(START);
+    Bytes got = con.ReadUntil(5000, [](const Bytes& b) { return b.size() >= 2100; });
+    con.Send(STOP);
+    got = Concat(got, con.ReadUntil(5000, [](const Bytes& b) {
+        return b.size() >= 4 && Bytes(b.end() - 4, b.end()) == Bytes{0xF0, 0x1F, 0x01, 0x33};
+    }));
+    ASSERT_GE(got.size(), 4u);
+    got.resize(got.size() - 4);
+    EXPECT_TRUE(con.ReadFor(100).empty());
+    ASSERT_LT(got.size(), frames.size());
+    EXPECT_EQ(got, Bytes(frames.begin(), frames.begin() + static_cast<long>(got.size())));
+
+    // Start again: it goes on where it stopped, and at the end it stops by itself with an
+    // acknowledgement.
+    con.Send(START);
+    const Bytes rest = con.ReadUntil(10000, [&](const Bytes& b) { return got.size() + b.size() >= frames.size() + 4; });
+    EXPECT_EQ(Concat(got, rest), Concat(frames, {0xF0, 0x1F, 0x01, 0x33}));
+    EXPECT_TRUE(con.ReadFor(100).empty());
+    EXPECT_FALSE(sim.Streaming());
+    sim.Stop();
+    ::unlink(path.c_str());
+}
+
+TEST(SensorSimPty, ReplayOfABadCaptureIsRefusedAtTheStart)
+{
+    SensorSimOptions opts;
+    opts.replayPath = TempPath("missing.vcap");
+    SensorSim sim(opts);
+    std::string error;
+    EXPECT_FALSE(sim.Start(&error));
+    EXPECT_NE(error.find(opts.replayPath), std::string::npos) << error;
+    EXPECT_FALSE(sim.Running());
+}

@@ -1,0 +1,561 @@
+// soak-console: the real console fed by the simulated sensor through a pseudo-terminal at the
+// full line rate, one data frame per write, in page-flip and then scrolling mode. Reports what
+// was sent and decoded, the console's own CPU and memory, and how it paced its waveform paints;
+// exits non-zero when a frame is lost. --faults unplugs and replugs the sensor instead.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "byte_ring.h"
+#include "capture_reader.h"
+#include "frame_decoder.h"
+#include "sensor_sim.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr int START_TIMEOUT_S = 60;     // for the console to start observing
+constexpr int REOPEN_TIMEOUT_S = 30;    // for it to come back after a replug
+constexpr int END_TIMEOUT_S = 30;       // for it to finish after SIGTERM
+constexpr double MEMORY_GOAL_KIB = 1024;
+
+struct Options {
+    double seconds = 60;
+    double warmup = 5;
+    double rate = SIM_MAX_RATE;
+    bool pageFlip = true;
+    bool scrolling = true;
+    bool faults = false;
+    int replugs = 20;
+    double corrupt = 0.05;
+    double garbage = 0.05;
+    std::string console;
+    bool verbose = false;
+};
+
+void Usage(std::FILE* f)
+{
+    std::fprintf(f,
+        "usage: soak-console [options]\n"
+        "Runs the console against the simulated sensor at the full line rate, one data frame per\n"
+        "write, offscreen (or on $DISPLAY when it is set), first in page-flip, then in scrolling\n"
+        "mode, and reports frames sent and decoded, bad checks, the console's CPU as a share of\n"
+        "one core, waveform paints a second, the longest gap between paints and resident memory.\n"
+        "Exits 1 when a frame is lost or an unexpected message box appeared, 2 on a usage error.\n\n"
+        "  --seconds S     measured time per mode (default 60)\n"
+        "  --warmup S      time before measuring starts (default 5)\n"
+        "  --mode M        page-flip, scrolling or both (default both; page-flip with --faults)\n"
+        "  --rate N        data frames a second (default the line's maximum, %.0f)\n"
+        "  --faults        fault soak: corrupt frames and garbage on the line, the sensor\n"
+        "                  unplugged and plugged back --replugs times; checks that every good\n"
+        "                  frame sent after the last reopen is decoded and that no message box\n"
+        "                  other than the loss report appeared\n"
+        "  --replugs N     unplug/replug cycles of the fault soak (default 20)\n"
+        "  --corrupt P     fault soak: share of frames with a flipped byte (default 0.05)\n"
+        "  --garbage P     fault soak: share of frames with random bytes ahead (default 0.05)\n"
+        "  --console PATH  the console executable (default: ../console/Veltrin beside this tool)\n"
+        "  --verbose       print the console's messages and each replug\n",
+        SIM_MAX_RATE);
+}
+
+bool ParseDouble(const char* text, double lo, double hi, double* out)
+{
+    char* end = nullptr;
+    const double v = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(v >= lo && v <= hi))
+        return false;
+    *out = v;
+    return true;
+}
+
+std::string DefaultConsole(const char* argv0)
+{
+    char self[4096] = {};
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(argv0);
+    dir = dir.substr(0, dir.find_last_of('/') + 1);
+    return dir + "../console/Veltrin";
+}
+
+// --- the console process -------------------------------------------------------------------
+
+using Report = std::map<std::string, std::string>;
+
+Report ReadReport(const std::string& path)
+{
+    Report r;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t eq = line.find('=');
+        if (eq != std::string::npos)
+            r[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return r;
+}
+
+double Num(const Report& r, const char* key)
+{
+    const auto it = r.find(key);
+    return it == r.end() ? 0.0 : std::atof(it->second.c_str());
+}
+
+// CPU time of a whole process (all its threads), in seconds.
+double ProcessCpuSeconds(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string s((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t close = s.rfind(')');  // the command name may hold blanks
+    if (close == std::string::npos)
+        return 0;
+    std::istringstream fields(s.substr(close + 2));
+    std::string f;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> f; ++i) {
+        if (i == 14) utime = std::strtoull(f.c_str(), nullptr, 10);
+        if (i == 15) stime = std::strtoull(f.c_str(), nullptr, 10);
+    }
+    return double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
+}
+
+double ResidentKiB(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::atof(line.c_str() + 6);
+    return 0;
+}
+
+class ConsoleProcess {
+public:
+    ~ConsoleProcess() { Kill(); }
+
+    bool Start(const std::string& exe, const std::vector<std::string>& args, const std::string& errPath)
+    {
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e)
+            env.emplace_back(*e);
+        // Offscreen unless a display is there (an X server or Xvfb) or the caller chose.
+        if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY"))
+            env.emplace_back("QT_QPA_PLATFORM=offscreen");
+        std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (std::string& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int rc = posix_spawn(&m_pid, exe.c_str(), &fa, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&fa);
+        if (rc != 0) {
+            std::fprintf(stderr, "soak-console: cannot start %s: %s\n", exe.c_str(), std::strerror(rc));
+            m_pid = -1;
+            return false;
+        }
+        return true;
+    }
+
+    pid_t Pid() const { return m_pid; }
+
+    bool Running()
+    {
+        if (m_pid <= 0)
+            return false;
+        int status = 0;
+        const pid_t r = ::waitpid(m_pid, &status, WNOHANG);
+        if (r == m_pid) {
+            m_pid = -1;
+            m_status = status;
+            return false;
+        }
+        return true;
+    }
+
+    // Asks the console to end (it stops observing and drains the line first); false on timeout.
+    bool End(int timeoutS)
+    {
+        if (!Running())
+            return true;
+        ::kill(m_pid, SIGTERM);
+        const auto deadline = Clock::now() + std::chrono::seconds(timeoutS);
+        while (Running()) {
+            if (Clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(milliseconds(50));
+        }
+        return true;
+    }
+
+    void Kill()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, &m_status, 0);
+            m_pid = -1;
+        }
+    }
+
+    int Status() const { return m_status; }
+
+private:
+    pid_t m_pid = -1;
+    int m_status = 0;
+};
+
+// Polls the report until pred holds or the time is up.
+template <class Pred>
+bool WaitForReport(ConsoleProcess& console, const std::string& path, int timeoutS, Pred pred)
+{
+    const auto deadline = Clock::now() + std::chrono::seconds(timeoutS);
+    while (Clock::now() < deadline) {
+        if (!console.Running())
+            return false;
+        if (pred(ReadReport(path)))
+            return true;
+        std::this_thread::sleep_for(milliseconds(100));
+    }
+    return false;
+}
+
+// The good data frames in the bytes a simulated sensor logged as sent: what a receiver that
+// lost nothing decodes.
+struct GoodCounter : IFrameSink {
+    uint64_t good = 0;
+    void OnInfoReply(const uint8_t*) override {}
+    void OnDataFrame(const uint8_t*, bool ok) override { good += ok; }
+    void OnStopAck() override {}
+    void OnDateReply(const uint8_t*) override {}
+};
+
+uint64_t GoodFramesInLog(const std::string& path)
+{
+    // The sensor's log is a capture seen from the console's side: what it received is what the
+    // sensor sent.
+    CByteRing ring;
+    GoodCounter sink;
+    std::FILE* pFile = std::fopen(path.c_str(), "rb");
+    if (!pFile)
+        return 0;
+    CFileSource source(pFile);
+    capture::CCaptureReader reader(source);
+    capture::CaptureRecord rec;
+    if (reader.ReadHeader()) {
+        while (reader.Next(rec) == capture::ReadResult::Record) {
+            if (rec.dir != capture::Direction::Received)
+                continue;
+            ring.Append(rec.bytes.data(), static_cast<int>(rec.bytes.size()));
+            DecodeFrames(ring, sink);
+        }
+    }
+    std::fclose(pFile);
+    return sink.good;
+}
+
+// --- one run ---------------------------------------------------------------------------------
+
+struct RunResult {
+    bool ok = false;        // completed and nothing lost
+    std::string problem;
+};
+
+class Soak {
+public:
+    Soak(const Options& opts, std::string dir) : m_opts(opts), m_dir(std::move(dir)) {}
+
+    RunResult Run(const char* mode, bool scroll)
+    {
+        RunResult res;
+        const std::string link = m_dir + "/sensor";
+        const std::string report = m_dir + std::string("/report-") + mode;
+        const std::string errPath = m_dir + std::string("/console-") + mode + ".err";
+        ::unlink(report.c_str());
+
+        if (!StartSim(link, 0))
+            return Fail(res, "cannot start the simulated sensor");
+        ConsoleProcess console;
+        std::vector<std::string> args{"--com", "1=" + link, "--auto-observe", "--diag-report", report};
+        if (scroll)
+            args.push_back("--scroll");
+        if (!console.Start(m_opts.console, args, errPath))
+            return Fail(res, "cannot start the console");
+        auto observing = [](const Report& r) { return Num(r, "good_since_open") > 0; };
+        if (!WaitForReport(console, report, START_TIMEOUT_S, observing))
+            return Fail(res, "the console did not start observing", errPath);
+
+        Sleep(m_opts.warmup);
+        const double rssStart = ResidentKiB(console.Pid());
+        int nReopened = 0;
+        if (m_opts.faults)
+            nReopened = Replug(console, report, &m_rssAfterFirst);
+
+        // The measured stretch (after the last replug in a fault soak).
+        const Report r0 = ReadReport(report);
+        const double cpu0 = ProcessCpuSeconds(console.Pid());
+        const auto t0 = Clock::now();
+        double gapMax = 0;
+        double lastReport = Num(r0, "report");
+        while (Clock::now() - t0 < std::chrono::duration<double>(m_opts.seconds)) {
+            std::this_thread::sleep_for(milliseconds(250));
+            if (!console.Running())
+                return Fail(res, "the console ended by itself", errPath);
+            const Report r = ReadReport(report);
+            if (Num(r, "report") > lastReport) {
+                gapMax = std::max(gapMax, Num(r, "wave_gap_recent_ms"));
+                lastReport = Num(r, "report");
+            }
+        }
+        const double cpu1 = ProcessCpuSeconds(console.Pid());
+        const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+        const double rssEnd = ResidentKiB(console.Pid());
+        const Report r1 = ReadReport(report);
+
+        if (!console.End(END_TIMEOUT_S))
+            return Fail(res, "the console did not end after SIGTERM", errPath);
+        const Report rEnd = ReadReport(report);
+        const SensorSimStats st = m_sim->Stats();
+        m_sim->Stop();
+
+        const uint64_t sent = st.framesSent;
+        const uint64_t goodSent = m_opts.faults ? GoodFramesInLog(m_logPath) : sent - st.corrupted;
+        const uint64_t decoded = static_cast<uint64_t>(Num(rEnd, "good_since_open"));
+        const int64_t lost = static_cast<int64_t>(goodSent) - static_cast<int64_t>(decoded)
+                           + static_cast<int64_t>(st.framesDropped);
+        const double dElapsed = (Num(r1, "elapsed_ms") - Num(r0, "elapsed_ms")) / 1000.0;
+        const double paintsPerS = dElapsed > 0 ? (Num(r1, "wave_paints") - Num(r0, "wave_paints")) / dElapsed : 0;
+        const int boxes = static_cast<int>(Num(rEnd, "boxes"));
+        const int lossBoxes = static_cast<int>(Num(rEnd, "loss_boxes"));
+
+        std::printf("%s%s\n", mode, m_opts.faults ? " (fault soak)" : "");
+        if (m_opts.faults) {
+            std::printf("  replugs                 %d, console reopened %d times\n", m_opts.replugs, nReopened);
+            std::printf("  message boxes           %d (%d loss reports)\n", boxes, lossBoxes);
+            std::printf("  after the last reopen:\n");
+        }
+        std::printf("  frames sent             %llu (%llu good, %llu dropped by the sensor for a full line)\n",
+                    ULL(sent), ULL(goodSent), ULL(st.framesDropped));
+        std::printf("  frames decoded          %llu good, %.0f bad checks\n", ULL(decoded), Num(rEnd, "bad_checks"));
+        std::printf("  frames lost             %lld\n", static_cast<long long>(lost));
+        std::printf("  console CPU             %.2f %% of one core over %.1f s\n", 100.0 * (cpu1 - cpu0) / wall, wall);
+        std::printf("  waveform paints         %.1f a second\n", paintsPerS);
+        std::printf("  longest gap             %.1f ms between paints while data flowed\n", gapMax);
+        std::printf("  resident memory         %.0f KiB at start, %.0f KiB at end (%+.0f KiB)\n",
+                    rssStart, rssEnd, rssEnd - rssStart);
+        if (m_opts.faults && m_rssAfterFirst > 0)
+            std::printf("                          %.0f KiB after the first replug (%+.0f KiB since)\n",
+                        m_rssAfterFirst, rssEnd - m_rssAfterFirst);
+        std::fflush(stdout);
+
+        if (lost > 0)
+            return Fail(res, std::to_string(lost) + " frames lost", errPath);
+        if (m_opts.faults && boxes != lossBoxes)
+            return Fail(res, "a message box other than the loss report appeared", errPath);
+        if (m_opts.verbose)
+            Cat(errPath);
+        res.ok = true;
+        return res;
+    }
+
+private:
+    static unsigned long long ULL(uint64_t v) { return static_cast<unsigned long long>(v); }
+
+    static void Sleep(double s) { std::this_thread::sleep_for(std::chrono::duration<double>(s)); }
+
+    static void Cat(const std::string& path)
+    {
+        std::ifstream in(path);
+        std::string line;
+        while (std::getline(in, line))
+            std::fprintf(stderr, "  console: %s\n", line.c_str());
+    }
+
+    RunResult& Fail(RunResult& res, const std::string& why, const std::string& errPath = std::string())
+    {
+        res.ok = false;
+        res.problem = why;
+        std::fprintf(stderr, "soak-console: %s\n", why.c_str());
+        if (!errPath.empty())
+            Cat(errPath);
+        if (m_sim)
+            m_sim->Stop();
+        return res;
+    }
+
+    bool StartSim(const std::string& link, int n)
+    {
+        if (m_sim)
+            m_sim->Stop();
+        SensorSimOptions so;
+        so.rate = m_opts.rate;
+        so.frameWrites = true;
+        so.linkPath = link;
+        so.seed = 1 + static_cast<uint64_t>(n);
+        if (m_opts.faults) {
+            so.corrupt = m_opts.corrupt;
+            so.garbage = m_opts.garbage;
+            m_logPath = m_dir + "/sensor-" + std::to_string(n) + ".vcap";
+            so.logPath = m_logPath;
+        }
+        m_sim = std::make_unique<SensorSim>(so);
+        std::string error;
+        if (!m_sim->Start(&error)) {
+            std::fprintf(stderr, "soak-console: %s\n", error.c_str());
+            return false;
+        }
+        return true;
+    }
+
+    // Unplugs the sensor (its terminal closes, the console sees a lost device) and plugs a new
+    // one in at the same path, replugs times; returns how often the console came back.
+    int Replug(ConsoleProcess& console, const std::string& report, double* pRssAfterFirst)
+    {
+        const std::string link = m_dir + "/sensor";
+        int nBack = 0;
+        for (int i = 1; i <= m_opts.replugs; ++i) {
+            const int nOpens = static_cast<int>(Num(ReadReport(report), "port_opens"));
+            m_sim->Stop();
+            ::unlink(m_logPath.c_str());  // only the last sensor's bytes are compared
+            Sleep(0.2);
+            if (!StartSim(link, i))
+                break;
+            const bool back = WaitForReport(console, report, REOPEN_TIMEOUT_S, [&](const Report& r) {
+                return Num(r, "port_opens") > nOpens && Num(r, "good_since_open") > 0;
+            });
+            nBack += back;
+            if (i == 1)
+                *pRssAfterFirst = ResidentKiB(console.Pid());
+            if (m_opts.verbose)
+                std::fprintf(stderr, "soak-console: replug %d: %s\n", i, back ? "observing again" : "not back");
+            Sleep(0.3);
+        }
+        return nBack;
+    }
+
+    const Options& m_opts;
+    std::string m_dir;
+    std::unique_ptr<SensorSim> m_sim;
+    std::string m_logPath;
+    double m_rssAfterFirst = 0;  // fault soak: once the first loss and reopening are done
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options opts;
+    opts.console = DefaultConsole(argv[0]);
+    bool modeGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> const char* {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "soak-console: %s needs a value\n", a.c_str());
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        bool ok = true;
+        if (a == "-h" || a == "--help") {
+            Usage(stdout);
+            return 0;
+        } else if (a == "--seconds") {
+            ok = ParseDouble(value(), 0.5, 1e7, &opts.seconds);
+        } else if (a == "--warmup") {
+            ok = ParseDouble(value(), 0, 3600, &opts.warmup);
+        } else if (a == "--rate") {
+            ok = ParseDouble(value(), 1, SIM_MAX_RATE, &opts.rate);
+        } else if (a == "--mode") {
+            modeGiven = true;
+            const std::string m = value();
+            opts.pageFlip = m == "page-flip" || m == "both";
+            opts.scrolling = m == "scrolling" || m == "both";
+            ok = opts.pageFlip || opts.scrolling;
+        } else if (a == "--faults") {
+            opts.faults = true;
+        } else if (a == "--replugs") {
+            double n = 0;
+            ok = ParseDouble(value(), 0, 10000, &n);
+            opts.replugs = static_cast<int>(n);
+        } else if (a == "--corrupt") {
+            ok = ParseDouble(value(), 0, 1, &opts.corrupt);
+        } else if (a == "--garbage") {
+            ok = ParseDouble(value(), 0, 1, &opts.garbage);
+        } else if (a == "--console") {
+            opts.console = value();
+        } else if (a == "--verbose") {
+            opts.verbose = true;
+        } else {
+            std::fprintf(stderr, "soak-console: unknown option %s\n", a.c_str());
+            Usage(stderr);
+            return 2;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "soak-console: bad value for %s\n", a.c_str());
+            return 2;
+        }
+    }
+    if (opts.faults && !modeGiven)
+        opts.scrolling = false;  // one mode is enough to prove the reopening
+    if (::access(opts.console.c_str(), X_OK) != 0) {
+        std::fprintf(stderr, "soak-console: no console at %s (use --console PATH)\n", opts.console.c_str());
+        return 2;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+
+    char tmpl[] = "/tmp/soak-console-XXXXXX";
+    if (!::mkdtemp(tmpl)) {
+        std::perror("soak-console: cannot make a working directory");
+        return 2;
+    }
+    const std::string dir = tmpl;
+    const char* pszPlatform = std::getenv("QT_QPA_PLATFORM");
+    const std::string strWhere = pszPlatform ? std::string("QT_QPA_PLATFORM=") + pszPlatform
+                               : std::getenv("DISPLAY") ? std::string("on $DISPLAY") : std::string("offscreen");
+    std::printf("soak-console: %.0f frames/s, one frame per write, %.0f s per mode after %.0f s warm-up, %s\n",
+                opts.rate, opts.seconds, opts.warmup, strWhere.c_str());
+    std::fflush(stdout);
+    Soak soak(opts, dir);
+    bool ok = true;
+    if (opts.pageFlip)
+        ok = soak.Run("page-flip", false).ok && ok;
+    if (opts.scrolling)
+        ok = soak.Run("scrolling", true).ok && ok;
+    // The working directory goes only when everything passed; otherwise it is kept for a look.
+    if (ok) {
+        const std::string cmd = "rm -rf '" + dir + "'";
+        if (std::system(cmd.c_str()) != 0)
+            std::fprintf(stderr, "soak-console: could not remove %s\n", dir.c_str());
+    } else {
+        std::fprintf(stderr, "soak-console: FAILED; files kept in %s\n", dir.c_str());
+    }
+    return ok ? 0 : 1;
+}

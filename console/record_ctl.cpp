@@ -1,0 +1,154 @@
+#include "record_ctl.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QStandardPaths>
+
+#include <cstring>
+
+#include "modal.h"
+#include "resource_ids.h"
+#include "sensor_dlg.h"
+
+CRecordControl::CRecordControl(CSensorDlg& dlg) : m_dlg(dlg), m_recorder(this, "Veltrin")
+{
+    m_dlg.AddObserver(&m_recorder);
+    m_timer.setInterval(TITLE_PERIOD_MS);
+    connect(&m_timer, &QTimer::timeout, this, &CRecordControl::OnTick);
+}
+
+CRecordControl::~CRecordControl()
+{
+    // The console ends: the recording ends with it, every byte written out. The dialog is
+    // partly gone by now, so nothing is shown.
+    m_bClosing = true;
+    m_recorder.Stop();
+    m_dlg.RemoveObserver(&m_recorder);
+}
+
+QString CRecordControl::ProposedPath()
+{
+    QString strDir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (strDir.isEmpty())
+        strDir = QDir::homePath();
+    const QString strName = QDateTime::currentDateTime().toString(QStringLiteral("'veltrin-'yyyyMMdd-HHmmss")) +
+                            QString::fromLatin1(capture::FILE_EXTENSION);
+    return QDir(strDir).filePath(strName);
+}
+
+QString CRecordControl::FormatElapsed(qint64 nUs)
+{
+    const qint64 nSec = nUs / 1000000;
+    return QStringLiteral("%1:%2:%3")
+        .arg(nSec / 3600, 2, 10, QLatin1Char('0'))
+        .arg(nSec / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(nSec % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString CRecordControl::FormatSize(quint64 nBytes)
+{
+    if (nBytes < 1000)
+        return tr("%1 B").arg(nBytes);
+    if (nBytes < 1000000)
+        return tr("%1 KB").arg(nBytes / 1e3, 0, 'f', 1);
+    if (nBytes < 1000000000)
+        return tr("%1 MB").arg(nBytes / 1e6, 0, 'f', 1);
+    return tr("%1 GB").arg(nBytes / 1e9, 0, 'f', 1);
+}
+
+void CRecordControl::OnCommand()
+{
+    if (IsActive()) {
+        Stop();
+        return;
+    }
+    const QString strProposed = ProposedPath();
+    QFileDialog dlg(&m_dlg, tr("开始记录"), QFileInfo(strProposed).path(), tr("记录文件 (*.vcap);;所有文件 (*)"));
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setFileMode(QFileDialog::AnyFile);
+    dlg.setDefaultSuffix(QStringLiteral("vcap"));
+    dlg.selectFile(QFileInfo(strProposed).fileName());
+    if (RunModal(dlg) != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return;
+    Start(dlg.selectedFiles().first());
+}
+
+bool CRecordControl::Start(const QString& strPath)
+{
+    int nError = 0;
+    if (m_recorder.Start(QFile::encodeName(strPath).toStdString(), &nError))
+        return true;
+    ShowFailure(strPath, nError, true);
+    return false;
+}
+
+void CRecordControl::Stop()
+{
+    const std::string strPath = m_recorder.Path();
+    const bool bWasRecording = m_recorder.GetState() == capture::CCaptureRecorder::State::Recording;
+    int nError = 0;
+    if (!m_recorder.Stop(&nError) && bWasRecording)
+        ShowFailure(QFile::decodeName(strPath.c_str()), nError, false);
+}
+
+void CRecordControl::UpdateTitle()
+{
+    using State = capture::CCaptureRecorder::State;
+    switch (m_recorder.GetState()) {
+    case State::Idle:
+        if (!m_strBaseTitle.isEmpty())
+            m_dlg.setWindowTitle(m_strBaseTitle);
+        m_strBaseTitle.clear();
+        return;
+    case State::Waiting:
+        if (m_strBaseTitle.isEmpty())
+            m_strBaseTitle = m_dlg.windowTitle();
+        m_dlg.setWindowTitle(tr("%1 · 记录 等待串口打开").arg(m_strBaseTitle));
+        return;
+    case State::Recording:
+        if (m_strBaseTitle.isEmpty())
+            m_strBaseTitle = m_dlg.windowTitle();
+        m_dlg.setWindowTitle(tr("%1 · 记录 %2 · %3")
+                                 .arg(m_strBaseTitle, FormatElapsed(m_recorder.ElapsedUs()),
+                                      FormatSize(m_recorder.BytesWritten())));
+        return;
+    }
+}
+
+void CRecordControl::OnTick()
+{
+    m_recorder.Tick();
+    UpdateTitle();
+}
+
+void CRecordControl::OnRecorderStateChanged()
+{
+    if (m_bClosing)
+        return;
+    const bool bActive = IsActive();
+    m_dlg.SetSysCommandText(IDM_RECORD, bActive ? tr("停止记录") : tr("开始记录..."));
+    if (bActive)
+        m_timer.start();
+    else
+        m_timer.stop();
+    UpdateTitle();
+}
+
+void CRecordControl::OnRecorderFailed(const std::string& strPath, int nSystemError, bool bCreating)
+{
+    if (m_bClosing)
+        return;
+    // Called inside the link's notifications: the box waits for the event loop.
+    const QString strFile = QFile::decodeName(strPath.c_str());
+    QTimer::singleShot(0, this, [this, strFile, nSystemError, bCreating] { ShowFailure(strFile, nSystemError, bCreating); });
+}
+
+void CRecordControl::ShowFailure(const QString& strPath, int nSystemError, bool bCreating)
+{
+    const QString strReason = QString::fromLocal8Bit(std::strerror(nSystemError));
+    const QString strText = bCreating ? tr("无法创建记录文件 %1：%2").arg(QDir::toNativeSeparators(strPath), strReason)
+                                      : tr("无法写入记录文件 %1：%2\n记录已停止。").arg(QDir::toNativeSeparators(strPath), strReason);
+    ShowMessageBox(&m_dlg, strText, QString(), QMessageBox::Warning);
+}
