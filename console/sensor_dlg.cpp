@@ -15,6 +15,7 @@
 #include "modal.h"
 #include "port_settings_dlg.h"
 #include "resource_ids.h"
+#include "signal_link.h"
 #include "spin_button.h"
 
 namespace {
@@ -176,6 +177,8 @@ void CSensorDlg::OnInitDialog()
     if (m_spinGain3) m_spinGain3->SetRange(1, 5);
     if (m_spinEcgGain) m_spinEcgGain->SetRange(1, 5);
     if (m_spinVolumeGain) m_spinVolumeGain->SetRange(1, 8);
+
+    InstallSignalLink(*this);
 
     m_timer1.start(TIMER_PERIOD_MS);
     UpdateControlStates();

@@ -21,4 +21,11 @@ public:
     virtual void OnRingOverflow(int /*nDropped*/) {}
     // A data frame was decoded; checkOk tells whether its check byte matched.
     virtual void OnDataFrame(const uint8_t /*block*/[17], bool /*checkOk*/) {}
+    // The decoder passed over this many bytes while looking for a frame start; told before the
+    // frame that ended the run, or after the drain for bytes left over.
+    virtual void OnBytesSkipped(int /*nCount*/) {}
+    // The command frame just sent (OnBytesSent) repeats one that had no answer.
+    virtual void OnCommandResent() {}
+    // The pending command had no answer after its last attempt; the link tries no more.
+    virtual void OnCommandUnanswered() {}
 };

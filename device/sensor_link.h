@@ -149,6 +149,8 @@ protected:
     void Acknowledge();
     // Tells the watchers once that the port they saw open is closed.
     void AnnouncePortClosed();
+    // Tells the watchers about bytes the decoder passed over since it last did.
+    void AnnounceSkipped();
     template <class F>
     void Notify(F&& call);
 
@@ -157,6 +159,8 @@ protected:
 private:
     std::vector<ILinkObserver*> m_observers;  // removed ones leave a null slot
     bool m_bPortAnnounced = false;            // watchers were told the port opened
+    uint64_t m_qwSkippedAnnounced = 0;        // m_decodeStats.skipped the watchers know of
+    bool m_bGaveUpAnnounced = false;          // watchers were told the pending command is unanswered
 };
 
 template <class F>

@@ -74,6 +74,7 @@ bool CSensorLink::SendCommand(uint8_t byCode, uint8_t byAddr, uint8_t byValue, b
     if (!m_comm.GetPortOpen())
         return false;
     m_byPendingCode = byCode;
+    m_bGaveUpAnnounced = false;
     m_byPendingAddr = byAddr;
     m_byPendingValue = byValue;
     uint8_t frame[proto::MAX_COMMAND_LEN];
@@ -155,9 +156,15 @@ void CSensorLink::OnZero3() { SendCommand(proto::CODE_ZERO, proto::ADDR_CH3, 0, 
 
 void CSensorLink::OnTimer(int /*nIDEvent*/)
 {
-    if (m_byPendingCode != 0 && m_nSendCount < MAX_SEND_ATTEMPTS
-        && TickDiff(Platform().GetTickCount(), m_dwLastSendTick) > RESEND_AFTER_MS)
-        SendCommand(m_byPendingCode, m_byPendingAddr, m_byPendingValue, false);
+    if (m_byPendingCode != 0 && TickDiff(Platform().GetTickCount(), m_dwLastSendTick) > RESEND_AFTER_MS) {
+        if (m_nSendCount < MAX_SEND_ATTEMPTS) {
+            if (SendCommand(m_byPendingCode, m_byPendingAddr, m_byPendingValue, false))
+                Notify([](ILinkObserver& o) { o.OnCommandResent(); });
+        } else if (!m_bGaveUpAnnounced) {
+            m_bGaveUpAnnounced = true;
+            Notify([](ILinkObserver& o) { o.OnCommandUnanswered(); });
+        }
+    }
 
     if (m_nBlinkCount > 0) {
         m_view.ShowStatusLabel(m_nBlinkCount % 2 != 0);

@@ -2,6 +2,8 @@
 // and the channel feed.
 #include "sensor_link.h"
 
+#include <climits>
+
 #include "protocol.h"
 
 CSensorLink::CSensorLink(ISensorView& view) : m_view(view) {}
@@ -30,6 +32,17 @@ void CSensorLink::OnCommEvent()
         }
     }
     DecodeFrames(m_ring, *this, &m_decodeStats);
+    AnnounceSkipped();
+}
+
+void CSensorLink::AnnounceSkipped()
+{
+    if (m_decodeStats.skipped == m_qwSkippedAnnounced)
+        return;
+    const uint64_t qwNew = m_decodeStats.skipped - m_qwSkippedAnnounced;
+    m_qwSkippedAnnounced = m_decodeStats.skipped;
+    const int nNew = qwNew > INT_MAX ? INT_MAX : static_cast<int>(qwNew);
+    Notify([&](ILinkObserver& o) { o.OnBytesSkipped(nNew); });
 }
 
 void CSensorLink::AddObserver(ILinkObserver* pObserver)
@@ -72,6 +85,7 @@ void CSensorLink::OnDataFrame(const uint8_t block[17], bool checkOk)
 {
     // A data frame answers the pending command and starts a run even when its check fails.
     Acknowledge();
+    AnnounceSkipped();
     Notify([&](ILinkObserver& o) { o.OnDataFrame(block, checkOk); });
     if (!m_bObserving) {
         m_bObserving = 1;

@@ -11,6 +11,10 @@
 
 namespace {
 
+constexpr double PTT_MIN_MS = 20;
+constexpr double PTT_MAX_MS = 500;
+constexpr double HRV_MAX_MS = 200;
+
 void Usage(std::FILE* f)
 {
     std::fprintf(f,
@@ -20,6 +24,10 @@ void Usage(std::FILE* f)
         "  --seed N      seed of the signals and faults (default 1)\n"
         "  --corrupt P   probability that a data frame has one byte flipped (0..1)\n"
         "  --garbage P   probability of random bytes ahead of a data frame (0..1)\n"
+        "  --ptt MS      R wave to pulse foot in ms (%g..%g, default 150), or MS1,MS2,MS3\n"
+        "                for the three pulse channels apart\n"
+        "  --hrv MS      standard deviation of the R-R interval in ms (0..%g; default: a\n"
+        "                breathing rhythm of 3.5 %% and +-2 %% random)\n"
         "  --silent      answer nothing and never stream\n"
         "  --log FILE    record every byte both ways as a capture (sensor-decode --dump FILE shows it)\n"
         "  --link PATH   make PATH a symbolic link to the terminal (removed on exit)\n"
@@ -28,7 +36,7 @@ void Usage(std::FILE* f)
         "  --replay FILE stream a capture's received bytes, from its first data frame, at their\n"
         "                recorded pace, instead of the simulated signals\n"
         "  --speed X     pace of --replay against the recording (0.1..20, default 1)\n",
-        static_cast<int>(SIM_MAX_RATE));
+        static_cast<int>(SIM_MAX_RATE), PTT_MIN_MS, PTT_MAX_MS, HRV_MAX_MS);
 }
 
 bool ParseNumber(const char* text, double lo, double hi, double* out)
@@ -39,6 +47,29 @@ bool ParseNumber(const char* text, double lo, double hi, double* out)
     if (errno != 0 || end == text || *end != '\0' || !(v >= lo && v <= hi))
         return false;
     *out = v;
+    return true;
+}
+
+// One value for the three channels, or three separated by commas.
+bool ParsePtt(const std::string& text, double out[3])
+{
+    double v[3] = {0, 0, 0};
+    int n = 0;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = text.find(',', start);
+        const std::string part = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (n == 3 || !ParseNumber(part.c_str(), PTT_MIN_MS, PTT_MAX_MS, &v[n]))
+            return false;
+        ++n;
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    if (n == 2)
+        return false;
+    for (int ch = 0; ch < 3; ++ch)
+        out[ch] = v[n == 1 ? 0 : ch];
     return true;
 }
 
@@ -81,8 +112,8 @@ int main(int argc, char** argv)
             continue;
         }
         const bool known = arg == "--rate" || arg == "--bpm" || arg == "--seed" || arg == "--corrupt"
-                        || arg == "--garbage" || arg == "--log" || arg == "--link" || arg == "--replay"
-                        || arg == "--speed";
+                        || arg == "--garbage" || arg == "--log" || arg == "--link" || arg == "--ptt"
+                        || arg == "--hrv" || arg == "--replay" || arg == "--speed";
         if (!known) {
             std::fprintf(stderr, "sensor-sim: unknown option %s\n", arg.c_str());
             Usage(stderr);
@@ -102,6 +133,8 @@ int main(int argc, char** argv)
         else if (arg == "--seed") { ok = ParseSeed(value.c_str(), &opts.seed); }
         else if (arg == "--corrupt") { ok = ParseNumber(value.c_str(), 0, 1, &v); opts.corrupt = v; }
         else if (arg == "--garbage") { ok = ParseNumber(value.c_str(), 0, 1, &v); opts.garbage = v; }
+        else if (arg == "--ptt") { ok = ParsePtt(value, opts.pttMs); }
+        else if (arg == "--hrv") { ok = ParseNumber(value.c_str(), 0, HRV_MAX_MS, &v); opts.hrvMs = v; }
         else if (arg == "--log") { ok = !value.empty(); opts.logPath = value; }
         else if (arg == "--link") { ok = !value.empty(); opts.linkPath = value; }
         else if (arg == "--replay") { ok = !value.empty(); opts.replayPath = value; }

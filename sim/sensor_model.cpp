@@ -66,6 +66,13 @@ std::vector<SimCommand> CCommandParser::Feed(const uint8_t* data, size_t n)
 
 CSensorModel::CSensorModel(double rate, double bpm, uint64_t seed) : m_gen(rate, bpm, seed) {}
 
+void CSensorModel::ApplySignalOptions(const double pttMs[3], double hrvMs)
+{
+    for (int ch = 0; ch < 3; ++ch)
+        m_gen.m_dTransit[ch] = pttMs[ch] / 1000.0;
+    m_gen.m_dHrvS = hrvMs < 0 ? -1 : hrvMs / 1000.0;
+}
+
 void CSensorModel::AppendReply(std::vector<uint8_t>& out, uint8_t code, const uint8_t* payload, int n)
 {
     // Byte 2 counts the bytes after it, as in the command frames; the console ignores it.

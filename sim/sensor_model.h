@@ -42,6 +42,9 @@ public:
     // Applies one command and appends its reply frame, if it has one, to out. Commands with an
     // address or value the sensor cannot take are ignored and get no reply; returns false then.
     bool HandleCommand(const SimCommand& cmd, std::vector<uint8_t>& out);
+    // Pulse transit per channel and R-R standard deviation (negative: natural), milliseconds;
+    // before the first sample.
+    void ApplySignalOptions(const double pttMs[3], double hrvMs);
     // The next data frame (21 bytes): header F0 1F 12 32 and a sample block.
     void NextDataFrame(uint8_t frame[proto::DATA_FRAME_LEN]);
 

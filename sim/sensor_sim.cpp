@@ -202,6 +202,7 @@ void SensorSim::PumpReplay(CSensorModel& model, Clock::time_point now, std::vect
 void SensorSim::Run()
 {
     CSensorModel model(m_opts.rate, m_opts.bpm, m_opts.seed);
+    model.ApplySignalOptions(m_opts.pttMs, m_opts.hrvMs);
     CCommandParser parser;
     CSimRandom faults(m_opts.seed ^ 0xFA017u);
     SensorSimStats stats;

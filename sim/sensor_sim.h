@@ -25,6 +25,8 @@ struct SensorSimOptions {
     double corrupt = 0;         // probability that a data frame goes out with one byte flipped
     double garbage = 0;         // probability of random bytes ahead of a data frame
     bool silent = false;        // neither replies nor streams
+    double pttMs[3] = {150, 150, 150};  // R wave to pulse foot, per pulse channel
+    double hrvMs = -1;          // R-R standard deviation; negative: the natural variation
     std::string logPath;        // capture of every byte both ways; empty: none
     std::string linkPath;       // symbolic link to the slave path; empty: none
     bool frameWrites = false;   // each data frame written on its own at its due time, so the

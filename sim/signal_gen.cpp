@@ -15,15 +15,19 @@ double Gauss(double t, double mean, double sigma)
 
 // Radial pulse before normalisation: a steep systolic wave, a late-systolic (reflected) shoulder,
 // the dicrotic wave after the notch, and the diastolic run-off that carries into the next beat.
-double RawPulse(double tau)
+// After the systolic peak, time runs `1 / pace` times faster: a short beat ends sooner, as the
+// ejection and the dicrotic notch come earlier at fast heart rates. The upstroke never changes.
+double RawPulse(double tau, double pace)
 {
     if (tau < 0)
         return 0;
-    const double systolic = tau < 0.10 ? Gauss(tau, 0.10, 0.035) : Gauss(tau, 0.10, 0.08);
-    const double tidal = 0.30 * Gauss(tau, 0.25, 0.06);
-    const double dicrotic = 0.28 * Gauss(tau, 0.45, 0.055);
+    constexpr double PEAK = 0.10;
+    const double late = tau < PEAK ? tau : PEAK + (tau - PEAK) / pace;
+    const double systolic = tau < PEAK ? Gauss(tau, PEAK, 0.035) : Gauss(late, PEAK, 0.08);
+    const double tidal = 0.30 * Gauss(late, 0.25, 0.06);
+    const double dicrotic = 0.28 * Gauss(late, 0.45, 0.055);
     const double rise = tau > 0.12 ? 1.0 : 0.5 - 0.5 * std::cos(PI * tau / 0.12);
-    const double runoff = 0.25 * rise * std::exp(-tau / 0.5);
+    const double runoff = 0.25 * rise * std::exp(-late / 0.5);
     return systolic + tidal + dicrotic + runoff;
 }
 
@@ -45,15 +49,39 @@ double CSimRandom::Uniform()
     return static_cast<double>(Next() >> 11) * (1.0 / 9007199254740992.0);
 }
 
-double CSignalGen::PulseShape(double tau)
+double CSignalGen::PulseShape(double tau, double pace)
 {
     static const double peak = [] {
         double m = 0;
         for (int i = 0; i < 400; ++i)
-            m = std::max(m, RawPulse(i * 0.001));
+            m = std::max(m, RawPulse(i * 0.001, 1.0));
         return m;
     }();
-    return RawPulse(tau) / peak;
+    return RawPulse(tau, std::clamp(pace, MIN_PULSE_PACE, 1.0)) / peak;
+}
+
+double CSignalGen::PulseFootOffset()
+{
+    static const double offset = [] {
+        // The tangent at the steepest point of the upstroke, back to the level where the slope
+        // has fallen to a tenth of the steepest: the intersecting-tangent foot.
+        constexpr double step = 1e-5;
+        const auto slopeAt = [](double tau) { return (PulseShape(tau + step) - PulseShape(tau - step)) / (2 * step); };
+        double bestSlope = 0, bestTau = 0;
+        for (double tau = step; tau < 0.1; tau += step) {
+            const double slope = slopeAt(tau);
+            if (slope > bestSlope) {
+                bestSlope = slope;
+                bestTau = tau;
+            }
+        }
+        double onset = bestTau;
+        while (onset > 0 && slopeAt(onset) > FOOT_ONSET_FRACTION * bestSlope)
+            onset -= step;
+        // The shape rises all the way from its onset, so the onset is also its lowest point.
+        return bestTau - (PulseShape(bestTau) - PulseShape(onset)) / bestSlope;
+    }();
+    return offset;
 }
 
 double CSignalGen::EcgShape(double tau)
@@ -84,8 +112,15 @@ uint16_t CSignalGen::Clamp16(double v)
 
 void CSignalGen::ScheduleUntil(double t)
 {
-    if (m_beats.empty())
+    if (m_beats.empty()) {
+        // Standard deviation of the natural variation, relative to the mean interval: the
+        // breathing sine's is amplitude / sqrt(2), the even spread's half-width / sqrt(3).
+        const double naturalSd = std::sqrt(RESP_ARRHYTHMIA * RESP_ARRHYTHMIA / 2 + RR_JITTER * RR_JITTER / 3);
+        m_dVariationScale = m_dHrvS < 0 ? 1.0 : m_dHrvS / (naturalSd * 60.0 / m_dBpm);
         m_beats.push_back(Beat{0.3, 1.0, 60.0 / m_dBpm});
+        if (m_pRWaves)
+            m_pRWaves->push_back(0.3);
+    }
     // Keep the next beat known ahead, since its P wave starts before its R wave.
     while (m_beats.back().r < t + 0.5) {
         const Beat& last = m_beats.back();
@@ -94,8 +129,11 @@ void CSignalGen::ScheduleUntil(double t)
         b.amp = 1.0 + m_rng.Uniform(-0.04, 0.04);
         // Heart rate follows breathing a little (sinus arrhythmia) plus some irregularity.
         const double resp = std::sin(m_dRespPhase + 2 * PI * 0.25 * (b.r - t));
-        b.period = 60.0 / m_dBpm * (1.0 + 0.035 * resp + m_rng.Uniform(-0.02, 0.02));
+        const double variation = RESP_ARRHYTHMIA * resp + m_rng.Uniform(-RR_JITTER, RR_JITTER);
+        b.period = 60.0 / m_dBpm * (1.0 + std::clamp(m_dVariationScale * variation, -0.5, 0.5));
         m_beats.push_back(b);
+        if (m_pRWaves)
+            m_pRWaves->push_back(b.r);
     }
     while (m_beats.size() > 2 && m_beats.front().r < t - 3.0)
         m_beats.pop_front();
@@ -113,11 +151,13 @@ void CSignalGen::Next(uint16_t words[proto::BLOCK_WORDS])
     double pulse[3] = {0, 0, 0};
     double ecg = 0;
     double volumePulse = 0;
+    const double footOffset = PulseFootOffset();
     for (const Beat& b : m_beats) {
+        const double pace = b.period / PULSE_PACE_PERIOD_S;
         for (int ch = 0; ch < 3; ++ch)
-            pulse[ch] += b.amp * PulseShape(t - b.r - PulseTransit(ch + 1));
+            pulse[ch] += b.amp * PulseShape(t - b.r - (m_dTransit[ch] - footOffset), pace);
         ecg += b.amp * EcgShape(t - b.r);
-        volumePulse += b.amp * PulseShape(t - b.r - 0.20);
+        volumePulse += b.amp * PulseShape(t - b.r - 0.20, pace);
     }
 
     for (int ch = 0; ch < 3; ++ch) {

@@ -4,6 +4,7 @@
 // index divided by the sample rate, so a given seed always gives the same stream.
 #include <cstdint>
 #include <deque>
+#include <vector>
 
 #include "protocol.h"
 
@@ -27,9 +28,18 @@ enum SimAmp { AMP_CH1 = 0, AMP_CH2 = 1, AMP_CH3 = 2, AMP_ECG = 3, AMP_VOLUME = 4
 
 class CSignalGen {
 public:
-    // Pulse foot lags the R wave of its beat by this transit time (channel 2; the others
-    // differ by a few milliseconds, as sites along an artery would).
+    // Default time from the R wave of a beat to the foot of its pulse wave, every channel.
     static constexpr double PULSE_TRANSIT_S = 0.150;
+    // Beats shorter than this have their pulse waves' late part (after the systolic peak)
+    // compressed in proportion, down to MIN_PULSE_PACE, so that a wave has ended before the
+    // next upstroke, as in a real fast pulse.
+    static constexpr double PULSE_PACE_PERIOD_S = 0.75;
+    static constexpr double MIN_PULSE_PACE = 0.4;
+    static constexpr double FOOT_ONSET_FRACTION = 0.1;
+    // Beat-to-beat variation of the R-R interval when none is set: breathing (sinus
+    // arrhythmia, amplitude 3.5 %) and an even spread of +-2 %, both relative to the mean.
+    static constexpr double RESP_ARRHYTHMIA = 0.035;
+    static constexpr double RR_JITTER = 0.02;
     // Counts per gain step at the peak of a pulse wave, channel 2 (others scale 0.9 / 1.1).
     static constexpr double PULSE_COUNTS_PER_GAIN = 130.0;
     static constexpr double PULSE_BASELINE = 60.0;
@@ -45,6 +55,17 @@ public:
     double m_dZeroOffset[3] = {0, 0, 0};
     // Calibration coefficient in percent, per pulse channel.
     int m_nCalib[3] = {100, 100, 100};
+    // R wave to pulse foot, seconds, per pulse channel. The foot is where the tangent at the
+    // steepest point of the upstroke meets the level the upstroke starts from (where its slope
+    // is down to FOOT_ONSET_FRACTION of the steepest), as a pulse analysis finds it, not where
+    // the beat's shape begins (PulseFootOffset() earlier).
+    double m_dTransit[3] = {PULSE_TRANSIT_S, PULSE_TRANSIT_S, PULSE_TRANSIT_S};
+    // Standard deviation of the R-R interval in seconds, set before the first sample; negative:
+    // the natural variation (RESP_ARRHYTHMIA and RR_JITTER). Either way the breathing and random
+    // parts keep their mix.
+    double m_dHrvS = -1;
+    // When set, the time of every R wave scheduled is appended (ground truth for tests).
+    std::vector<double>* m_pRWaves = nullptr;
 
     // Computes the next sample of all eight words.
     void Next(uint16_t words[proto::BLOCK_WORDS]);
@@ -53,11 +74,18 @@ public:
     double RawStatic(int ch) const { return m_dLastRawStatic[ch]; }
     // Seconds of signal time of the last sample produced.
     double Time() const { return static_cast<double>(m_qwSample - 1) / m_dRate; }
-    double PulseTransit(int ch) const { return PULSE_TRANSIT_S + (ch - 1) * 0.006; }
+    // R wave to pulse foot of pulse channel ch (1..3), seconds.
+    double PulseTransit(int ch) const { return m_dTransit[ch - 1]; }
+    // Mean heart rate, beats a minute.
+    double Bpm() const { return m_dBpm; }
 
     // Shapes of one beat, time in seconds from the beat's reference point; for tests too.
-    static double PulseShape(double tau);   // from the pulse foot; 1.0 at the systolic peak
+    // From the start of the pulse wave, 1.0 at the systolic peak; a pace below 1 shortens the
+    // part after the peak (PULSE_PACE_PERIOD_S).
+    static double PulseShape(double tau, double pace = 1.0);
     static double EcgShape(double tau);     // from the R wave; 1.0 at the R peak
+    // Where PulseShape's foot lies after its start, by the intersecting-tangent rule.
+    static double PulseFootOffset();
 
 private:
     struct Beat {
@@ -79,4 +107,5 @@ private:
     double m_dStaticWalk[3] = {0, 0, 0};
     double m_dLastRawStatic[3] = {0, 0, 0};
     double m_dRespPhase = 0;
+    double m_dVariationScale = 1;   // from m_dHrvS, fixed at the first beat
 };

@@ -10,6 +10,7 @@
 #include "capture_reader.h"
 #include "csv_export.h"
 #include "data_runs.h"
+#include "decode_stats.h"
 #include "session_decoder.h"
 #ifdef VELTRIN_HAVE_EDFLIB
 #include "edf_export.h"
@@ -25,7 +26,7 @@ constexpr size_t READ_PIECE = 1 << 16;
 
 const char USAGE[] =
     "usage: sensor-decode [--chunk N] [--csv OUT.csv] [--edf OUT.edf [--rate HZ]] [--dump]\n"
-    "                     [--partial] [--quiet] [FILE]\n"
+    "                     [--partial] [--quiet] [--stats [--rate HZ]] [FILE]\n"
     "Decodes a sensor session with the console's receive ring and frame decoder. FILE (or\n"
     "standard input when FILE is absent or -) is a capture, recognised by its header, or a plain\n"
     "byte stream, which is delivered in chunks of N bytes (default 4096; a capture keeps the reads\n"
@@ -44,13 +45,18 @@ const char USAGE[] =
     "                 required for a plain byte stream)\n"
     "  --dump         print the capture's records (time, direction, bytes in hex) instead of frames\n"
     "  --partial      decode a capture that was cut short up to its last whole record\n"
-    "  --quiet        no frame lines (with --csv or --edf)\n";
+    "  --quiet        no frame lines (with --csv or --edf)\n"
+    "  --stats        instead of the frame lines, the figures of the whole session, one name=value\n"
+    "                 a line: frames (data frames), frame_rate_hz, badcheck, skipped_bytes,\n"
+    "                 heart_rate_bpm, pulse_rate_bpm_1..3, ptt_ms_1..3 (R wave to pulse foot);\n"
+    "                 \"unknown\" where a figure is. Frames are placed by the capture's times, or\n"
+    "                 --rate HZ apart in a plain byte stream (required there)\n";
 
 struct Options {
     uint64_t chunk = DEFAULT_CHUNK;
     std::string csvPath, edfPath, path;
     double rate = 0;
-    bool dump = false, partial = false, quiet = false, help = false;
+    bool dump = false, partial = false, quiet = false, help = false, stats = false;
 };
 
 // Any whole number from 1 up; values past the largest 64-bit one mean that one.
@@ -313,6 +319,8 @@ int CDecodeRun::Run(IByteSource& stdinSource)
     if (bEdf)
         return Fail("this sensor-decode was built without EDFlib, so --edf is not available");
 #endif
+    if (m_opts.stats && !bCapture && m_opts.rate <= 0)
+        return Fail("--stats of a plain byte stream needs --rate HZ (it has no times to place the frames by)");
     if (bEdf && !bCapture && m_opts.rate <= 0)
         return Fail("--edf of a plain byte stream needs --rate HZ (it has no times to measure the rate from)");
     if (bEdf && bCapture && !bRewind && m_opts.rate <= 0)
@@ -358,8 +366,11 @@ int CDecodeRun::Run(IByteSource& stdinSource)
     if (!decoder.Ok())
         return Fail("out of memory for the receive ring");
     CLinePrinter printer(m_out);
-    if (!m_opts.dump && !m_opts.quiet)
+    if (!m_opts.dump && !m_opts.quiet && !m_opts.stats)
         decoder.AddListener(&printer);
+    CDecodeStats stats(decoder, bCapture ? 0 : m_opts.rate);
+    if (m_opts.stats)
+        decoder.AddListener(&stats);
 
     std::unique_ptr<CPendingFile> csvFile;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> csvStream(nullptr, [](std::FILE* f) { return f ? std::fclose(f) : 0; });
@@ -428,6 +439,8 @@ int CDecodeRun::Run(IByteSource& stdinSource)
     if (edfFile && !edfFile->Commit(error))
         return Fail(error);
 #endif
+    if (m_opts.stats)
+        stats.Print(m_out);
     m_out.flush();
     if (!m_out)
         return Fail("cannot write the output");
@@ -479,6 +492,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& opts, std::stri
                 problem = "--rate needs frames a second, from 0.02 to 100000";
                 return false;
             }
+        } else if (arg == "--stats") {
+            opts.stats = true;
         } else if (arg == "--dump") {
             opts.dump = true;
         } else if (arg == "--partial") {
@@ -499,8 +514,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& opts, std::stri
         problem = "--csv and --edf need different files";
         return false;
     }
-    if (opts.rate > 0 && opts.edfPath.empty()) {
-        problem = "--rate is the sample rate of the EDF+ file: it needs --edf";
+    if (opts.rate > 0 && opts.edfPath.empty() && !opts.stats) {
+        problem = "--rate is the sample rate of the EDF+ file or of --stats: it needs --edf or --stats";
         return false;
     }
     return true;

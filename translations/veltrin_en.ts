@@ -228,6 +228,132 @@ Recording has stopped.</translation>
     </message>
 </context>
 <context>
+    <name>CSignalLinkFeature</name>
+    <message>
+        <source>信号与链路...</source>
+        <translation>Signal and Link...</translation>
+    </message>
+</context>
+<context>
+    <name>CSignalLinkWindow</name>
+    <message>
+        <source>信号与链路</source>
+        <translation>Signal and Link</translation>
+    </message>
+    <message>
+        <source>链路</source>
+        <translation>Link</translation>
+    </message>
+    <message>
+        <source>信号</source>
+        <translation>Signal</translation>
+    </message>
+    <message>
+        <source>心率</source>
+        <translation>Heart rate</translation>
+    </message>
+    <message>
+        <source>脉率（通道1）</source>
+        <translation>Pulse rate (channel 1)</translation>
+    </message>
+    <message>
+        <source>脉率（通道2）</source>
+        <translation>Pulse rate (channel 2)</translation>
+    </message>
+    <message>
+        <source>脉率（通道3）</source>
+        <translation>Pulse rate (channel 3)</translation>
+    </message>
+    <message>
+        <source>脉搏传导时间（通道1）</source>
+        <translation>Pulse transit time (channel 1)</translation>
+    </message>
+    <message>
+        <source>脉搏传导时间（通道2）</source>
+        <translation>Pulse transit time (channel 2)</translation>
+    </message>
+    <message>
+        <source>脉搏传导时间（通道3）</source>
+        <translation>Pulse transit time (channel 3)</translation>
+    </message>
+    <message>
+        <source>—</source>
+        <translation>—</translation>
+    </message>
+    <message>
+        <source>串口</source>
+        <translation>Serial port</translation>
+    </message>
+    <message>
+        <source>已打开</source>
+        <translation>open</translation>
+    </message>
+    <message>
+        <source>已关闭</source>
+        <translation>closed</translation>
+    </message>
+    <message>
+        <source>数据帧速率（最近1秒）</source>
+        <translation>Data frames (last second)</translation>
+    </message>
+    <message>
+        <source>%1 帧/秒</source>
+        <translation>%1 frames/s</translation>
+    </message>
+    <message>
+        <source>数据帧速率（打开以来）</source>
+        <translation>Data frames (since opened)</translation>
+    </message>
+    <message>
+        <source>数据帧</source>
+        <translation>Data frames</translation>
+    </message>
+    <message>
+        <source>校验错误帧</source>
+        <translation>Frames failing their check</translation>
+    </message>
+    <message>
+        <source>重新同步跳过字节</source>
+        <translation>Bytes skipped resynchronising</translation>
+    </message>
+    <message>
+        <source>缓冲区溢出丢弃字节</source>
+        <translation>Bytes dropped on buffer overflow</translation>
+    </message>
+    <message>
+        <source>已发送命令</source>
+        <translation>Commands sent</translation>
+    </message>
+    <message>
+        <source>重发命令</source>
+        <translation>Commands re-sent</translation>
+    </message>
+    <message>
+        <source>三次未应答命令</source>
+        <translation>Commands unanswered after three tries</translation>
+    </message>
+    <message>
+        <source>距上一数据帧</source>
+        <translation>Since the last data frame</translation>
+    </message>
+    <message>
+        <source>%1 秒</source>
+        <translation>%1 s</translation>
+    </message>
+    <message>
+        <source>%1：%2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>%1 次/分</source>
+        <translation>%1 /min</translation>
+    </message>
+    <message>
+        <source>%1 毫秒</source>
+        <translation>%1 ms</translation>
+    </message>
+</context>
+<context>
     <name>PortDiagnostics</name>
     <message>
         <source>找不到设备 %1。请检查传感器的适配器是否已插好；“端口设置...”列出系统检测到的串口，可为 COM1 到 COM16 指定其中之一。</source>

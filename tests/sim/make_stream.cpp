@@ -3,7 +3,7 @@
 // frames, with what a serial line adds mixed in: flipped bytes, bursts of any byte values,
 // frames cut short, unknown codes, and the replies the console recognises. Written to standard
 // output, or with CAPTURE as a capture file: the start and stop commands sent, and the stream
-// received in reads of varying size at the line's pace.
+// received in reads of varying size at the pace of the sensor's frames.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -14,6 +14,8 @@
 #include "sensor_model.h"
 
 namespace {
+
+constexpr double FRAME_RATE = 500;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -49,10 +51,10 @@ bool WriteCapture(const char* path, const Bytes& s, CSimRandom& rnd)
     uint8_t cmd[proto::MAX_COMMAND_LEN];
     int64_t t = 1000;
     writer.Append(Direction::Sent, t, cmd, proto::BuildCommandFrame(proto::CODE_START, proto::ADDR_SENSOR, 0, cmd));
-    constexpr double US_PER_BYTE = 1e6 / 25600;  // 256000 baud, 10 bits a byte
+    constexpr double US_PER_BYTE = 1e6 / (FRAME_RATE * proto::DATA_FRAME_LEN);
     for (size_t done = 0; done < s.size();) {
         const size_t n = std::min<size_t>(s.size() - done, 1 + rnd.Next() % 700);
-        t += static_cast<int64_t>(n * US_PER_BYTE) + static_cast<int64_t>(rnd.Next() % 3000);
+        t += static_cast<int64_t>(n * US_PER_BYTE) + static_cast<int64_t>(rnd.Next() % 1000);
         writer.Append(Direction::Received, t, s.data() + done, n);
         done += n;
     }
@@ -73,7 +75,7 @@ int main(int argc, char** argv)
         std::fputs("usage: make-stream SEED BYTES [CAPTURE]\n", stderr);
         return 2;
     }
-    CSensorModel model(500, 72, seed);
+    CSensorModel model(FRAME_RATE, 72, seed);
     CSimRandom rnd(seed ^ 0x5EEDu);
     Bytes s;
     s.reserve(nBytes + 64);

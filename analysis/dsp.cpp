@@ -1,0 +1,91 @@
+#include "dsp.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace analysis {
+
+namespace {
+
+constexpr double PI = 3.14159265358979323846;
+constexpr double BUTTERWORTH_Q = 0.70710678118654752;
+
+} // namespace
+
+CBiquad CBiquad::LowPass(double fs, double fc)
+{
+    const double w0 = 2 * PI * fc / fs;
+    const double c = std::cos(w0);
+    const double alpha = std::sin(w0) / (2 * BUTTERWORTH_Q);
+    const double a0 = 1 + alpha;
+    CBiquad f;
+    f.m_b0 = (1 - c) / 2 / a0;
+    f.m_b1 = (1 - c) / a0;
+    f.m_b2 = f.m_b0;
+    f.m_a1 = -2 * c / a0;
+    f.m_a2 = (1 - alpha) / a0;
+    return f;
+}
+
+CBiquad CBiquad::HighPass(double fs, double fc)
+{
+    const double w0 = 2 * PI * fc / fs;
+    const double c = std::cos(w0);
+    const double alpha = std::sin(w0) / (2 * BUTTERWORTH_Q);
+    const double a0 = 1 + alpha;
+    CBiquad f;
+    f.m_b0 = (1 + c) / 2 / a0;
+    f.m_b1 = -(1 + c) / a0;
+    f.m_b2 = f.m_b0;
+    f.m_a1 = -2 * c / a0;
+    f.m_a2 = (1 - alpha) / a0;
+    return f;
+}
+
+double MedianOf(std::vector<double>& values)
+{
+    if (values.empty())
+        return 0;
+    const size_t mid = values.size() / 2;
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(mid), values.end());
+    const double upper = values[mid];
+    if (values.size() % 2)
+        return upper;
+    const double lower = *std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(mid));
+    return (lower + upper) / 2;
+}
+
+double QuantileOf(std::vector<double>& values, double q)
+{
+    if (values.empty())
+        return 0;
+    const double rank = std::clamp(q, 0.0, 1.0) * static_cast<double>(values.size() - 1);
+    const auto k = static_cast<std::ptrdiff_t>(std::lround(rank));
+    std::nth_element(values.begin(), values.begin() + k, values.end());
+    return values[static_cast<size_t>(k)];
+}
+
+CRunningQuantile::CRunningQuantile(double q, size_t every, size_t keep)
+    : m_dQ(q), m_nEvery(every ? every : 1), m_kept(keep ? keep : 1)
+{
+    m_scratch.reserve(m_kept.Size());
+}
+
+void CRunningQuantile::Add(double v)
+{
+    if (++m_nSkip < m_nEvery)
+        return;
+    m_nSkip = 0;
+    m_kept.Push(v);
+    m_nKept = std::min(m_nKept + 1, m_kept.Size());
+    if (++m_nFresh < std::max<size_t>(1, m_kept.Size() / 4) && m_bHave)
+        return;
+    m_nFresh = 0;
+    m_bHave = true;
+    m_scratch.clear();
+    for (size_t k = 0; k < m_nKept; ++k)
+        m_scratch.push_back(m_kept.Back(k));
+    m_dValue = QuantileOf(m_scratch, m_dQ);
+}
+
+} // namespace analysis

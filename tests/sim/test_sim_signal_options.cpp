@@ -1,0 +1,96 @@
+// The simulated sensor's --hrv and --ptt: the R-R spread it asks for, and the command line
+// taking one or three transit times and refusing anything else.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "signal_gen.h"
+
+namespace {
+
+// Standard deviation of the R-R intervals over `seconds` of signal.
+double IntervalSd(double bpm, double hrvS, double seconds, double* pMean = nullptr)
+{
+    const double rate = 250;
+    CSignalGen gen(rate, bpm, 3);
+    gen.m_dHrvS = hrvS;
+    std::vector<double> r;
+    gen.m_pRWaves = &r;
+    uint16_t words[proto::BLOCK_WORDS];
+    for (int i = 0; i < static_cast<int>(seconds * rate); ++i)
+        gen.Next(words);
+    std::vector<double> rr;
+    for (size_t i = 1; i < r.size(); ++i)
+        rr.push_back(r[i] - r[i - 1]);
+    const double mean = std::accumulate(rr.begin(), rr.end(), 0.0) / static_cast<double>(rr.size());
+    double var = 0;
+    for (double x : rr)
+        var += (x - mean) * (x - mean);
+    if (pMean)
+        *pMean = mean;
+    return std::sqrt(var / static_cast<double>(rr.size()));
+}
+
+// Runs sensor-sim with args; returns its exit status, after stopping it with SIGTERM once it
+// has printed its terminal's path (a run that was accepted) or when it ends by itself.
+int RunSim(std::vector<std::string> args)
+{
+    int out[2];
+    if (::pipe(out) != 0)
+        return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], 1);
+        const int quiet = ::open("/dev/null", O_WRONLY);
+        ::dup2(quiet, 2);  // usage and summary lines
+        ::close(out[0]);
+        std::vector<char*> argv{const_cast<char*>(SENSOR_SIM_PATH)};
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(SENSOR_SIM_PATH, argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    char c = 0;
+    const bool printed = ::read(out[0], &c, 1) == 1;
+    ::close(out[0]);
+    if (printed)
+        ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+TEST(SimSignalOptions, HrvSetsTheIntervalSpread)
+{
+    double mean = 0;
+    EXPECT_LT(IntervalSd(75, 0, 60, &mean), 1e-9);  // none at all
+    EXPECT_NEAR(mean, 0.8, 1e-9);
+    EXPECT_NEAR(IntervalSd(75, 0.050, 300), 0.050, 0.010);
+    EXPECT_NEAR(IntervalSd(150, 0.010, 300), 0.010, 0.002);
+    // Unset: breathing and a small random spread, about 2.7 % of the interval.
+    EXPECT_NEAR(IntervalSd(60, -1, 300), 0.027, 0.006);
+}
+
+TEST(SimSignalOptions, CommandLineTakesOneOrThreeTransitTimes)
+{
+    EXPECT_EQ(RunSim({"--ptt", "120", "--hrv", "0"}), 0);
+    EXPECT_EQ(RunSim({"--ptt=100,150,200", "--hrv=25.5"}), 0);
+    for (const char* bad : {"10", "600", "100,200", "100,200,300,400", "100,,200", "abc", ""}) {
+        EXPECT_EQ(RunSim({"--ptt", bad}), 2) << bad;
+    }
+    for (const char* bad : {"-1", "250", "x"}) {
+        EXPECT_EQ(RunSim({"--hrv", bad}), 2) << bad;
+    }
+}
