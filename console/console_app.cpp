@@ -1,4 +1,5 @@
 #include "console_app.h"
+#include "console_app_win.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -34,6 +35,15 @@ namespace {
 
 constexpr int MAX_SCREENSHOT_AFTER_MS = 3600 * 1000;
 
+// A serial device as a user of the platform would name it.
+#if defined(_WIN32)
+const char PORT_EXAMPLE[] = "COM12";
+#elif defined(__APPLE__)
+const char PORT_EXAMPLE[] = "/dev/cu.usbserial";  // macOS: USB adapters appear as /dev/cu.*
+#else
+const char PORT_EXAMPLE[] = "/dev/ttyUSB0";
+#endif
+
 // "N=PATH" as --com takes it; false when malformed. N is not range-checked here.
 bool ParsePortArg(const QString& strArg, int* pPort, QString* pPath)
 {
@@ -66,7 +76,8 @@ bool DisplayMissing(const QStringList& qtArgs)
 
 QString MalformedComText(const QString& strArg)
 {
-    return QStringLiteral("Malformed --com value \"%1\": expected N=PATH, e.g. 1=/dev/ttyUSB0").arg(strArg);
+    return QStringLiteral("Malformed --com value \"%1\": expected N=PATH, e.g. 1=%2")
+        .arg(strArg, QLatin1String(PORT_EXAMPLE));
 }
 
 // Runs the button's own click path, handlers and all.
@@ -97,8 +108,12 @@ QImage GrabWithCaption(QWidget& wnd)
 
 QString ConsoleHelpText(const QString& strProgram)
 {
-#ifdef _WIN32
+#if defined(_WIN32)
     const QString strDefault = QStringLiteral("COMN");
+#elif defined(__APPLE__)
+    // macOS: no /dev/ttyS*, so an unmapped port never opens there.
+    const QString strDefault = QStringLiteral("/dev/ttyS(N-1),\n"
+                                              "                     which macOS lacks: map its /dev/cu.* devices");
 #else
     const QString strDefault = QStringLiteral("/dev/ttyS(N-1)");
 #endif
@@ -109,7 +124,7 @@ QString ConsoleHelpText(const QString& strProgram)
                "Console for a three-channel pulse-pressure sensor on a serial port.\n\n"
                "Options:\n"
                "  --com N=PATH       Use serial device PATH as port COMN (entry N of the port list,\n"
-               "                     1 to 16) for this run, e.g. --com 1=/dev/ttyUSB0. May be\n"
+               "                     1 to 16) for this run, e.g. --com 1=%4. May be\n"
                "                     repeated, once for each N. It wins over the port map kept by\n"
                "                     the dialog's \"port settings\"; unmapped, COMN is %2\n"
                "                     (COM1 is the USB serial adapter when exactly one is present\n"
@@ -152,7 +167,7 @@ QString ConsoleHelpText(const QString& strProgram)
                "  -h, --help         List the options and exit.\n"
                "Qt's own options work as in any Qt program, e.g. -platform offscreen, -style fusion,\n"
                "-reverse.\n")
-        .arg(strProgram, strDefault, QString::number(int(SIM_MAX_RATE)));
+        .arg(strProgram, strDefault, QString::number(int(SIM_MAX_RATE)), QLatin1String(PORT_EXAMPLE));
 }
 
 ConsoleOptions ParseConsoleArguments(const QStringList& args)
@@ -432,10 +447,10 @@ CConsoleApp::CConsoleApp(int& argc, char** argv) : m_app(argc, argv)
 int CConsoleApp::Main(int argc, char** argv)
 {
     // The command line is handled before any window system is needed, so --help works anywhere.
-    QStringList args;
-    for (int i = 0; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
+    const QStringList args = ProgramArguments(argc, argv);
     const ConsoleOptions opts = ParseConsoleArguments(args);
+    if (!opts.strError.isEmpty() || opts.bHelp || opts.bVersion || opts.bListPorts)
+        AttachParentConsole();
     if (!opts.strError.isEmpty()) {
         std::fprintf(stderr, "%s\n\n%s", qPrintable(opts.strError), qPrintable(opts.strHelpText));
         return 2;
@@ -451,6 +466,7 @@ int CConsoleApp::Main(int argc, char** argv)
     QString strError;
     CPortMap portMap;
     if (!ApplyConsoleOptions(opts, &strError, &portMap)) {
+        AttachParentConsole();
         std::fprintf(stderr, "%s\n", qPrintable(strError));
         return 2;
     }
@@ -490,6 +506,7 @@ int CConsoleApp::Main(int argc, char** argv)
         pSim = std::make_unique<SensorSim>(simOpts);
         std::string strSimError;
         if (!pSim->Start(&strSimError)) {
+            AttachParentConsole();
             std::fprintf(stderr, "Cannot start the simulated sensor: %s\n", strSimError.c_str());
             return 1;
         }
@@ -497,6 +514,7 @@ int CConsoleApp::Main(int argc, char** argv)
     }
 #else
     if (opts.bDemo || !opts.strReplay.isEmpty()) {
+        AttachParentConsole();
         std::fprintf(stderr, "--demo and --replay need pseudo-terminals, which this platform does not offer\n");
         return 1;
     }
@@ -536,6 +554,7 @@ int CConsoleApp::InitInstance(const ConsoleOptions& opts)
 
     // Unattended: the console runs modally, but no other box may wait for an answer; its text
     // goes to the error output instead.
+    AttachParentConsole();
     ScopedModalHook hook([&dlg](QDialog& box) {
         if (&box == &dlg)
             return box.exec();

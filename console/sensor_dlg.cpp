@@ -148,7 +148,7 @@ void CSensorDlg::OnInitDialog()
     const QString strAbout = QString::fromUtf8(LoadResString(IDS_ABOUTBOX));
     if (!strAbout.isEmpty()) {
 #ifdef _WIN32
-        AppendToNativeSystemMenu(*this, strAbout, IDM_ABOUTBOX);
+        BuildNativeSystemMenu();
 #else
         if (m_pSysMenu) {
             m_pSysMenu->addSeparator();
@@ -248,9 +248,7 @@ void CSensorDlg::AddSysCommand(unsigned nID, const QString& strText, std::functi
     cmd.nID = nID & 0xFFF0;
     cmd.strText = strText;
     cmd.handler = std::move(handler);
-#ifdef _WIN32
-    AppendToNativeSystemMenu(*this, strText, cmd.nID, false);
-#else
+#ifndef _WIN32
     if (m_pSysMenu) {
         // Above the separator that leads to About, so About stays the menu's last item.
         QAction* pBefore = nullptr;
@@ -264,6 +262,9 @@ void CSensorDlg::AddSysCommand(unsigned nID, const QString& strText, std::functi
     }
 #endif
     m_sysCommands.push_back(std::move(cmd));
+#ifdef _WIN32
+    BuildNativeSystemMenu();  // whole, so the command lands above About's separator
+#endif
 }
 
 void CSensorDlg::SetSysCommandText(unsigned nID, const QString& strText)

@@ -115,6 +115,7 @@ protected:
     bool eventFilter(QObject* pWatched, QEvent* e) override;
 #ifdef _WIN32
     bool nativeEvent(const QByteArray& eventType, void* pMessage, qintptr* pResult) override;
+    bool event(QEvent* e) override;
 #endif
 
 private:
@@ -128,6 +129,12 @@ private:
     void OnDestroy();
     void DefaultSysCommand(unsigned nID);
     void PaintReadout(QFrame& frame, int nValue, const char* pszFormat);
+#ifdef _WIN32
+    // Puts the added commands and About on the native system menu of the window as it is now;
+    // a window created later, or created anew, gets them from event().
+    void BuildNativeSystemMenu();
+    WId m_hSysMenuWnd = 0;  // the native window whose system menu carries them
+#endif
 
     struct SysCommand {
         unsigned nID = 0;

@@ -105,6 +105,7 @@ QString CMSComm::PortDevicePath(int nPort)
 #ifdef _WIN32
     return QStringLiteral("COM%1").arg(nPort);
 #else
+    // macOS: there is no /dev/ttyS*; its adapters are /dev/cu.* devices, reached through a mapping.
     return QStringLiteral("/dev/ttyS%1").arg(nPort - 1);
 #endif
 }

@@ -53,6 +53,20 @@ IPlatform* g_current = &g_real;
 
 IPlatform& Platform() { return *g_current; }
 
+bool ToLocalTime(std::time_t t, std::tm& out)
+{
+    std::tm tm{};
+#ifdef _WIN32
+    if (::localtime_s(&tm, &t) != 0)
+        return false;
+#else
+    if (!::localtime_r(&t, &tm))
+        return false;
+#endif
+    out = tm;
+    return true;
+}
+
 IPlatform* SetPlatform(IPlatform* p)
 {
     IPlatform* prev = (g_current == &g_real) ? nullptr : g_current;

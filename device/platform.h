@@ -2,6 +2,7 @@
 // The one seam for time and diagnostics: the millisecond tick, the blocking sleep and the
 // debugger output. Production code calls Platform(); tests install a FakePlatform.
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 class IPlatform {
@@ -26,6 +27,10 @@ IPlatform* SetPlatform(IPlatform* p);
 // Returns the previous sink.
 using DebugSink = void (*)(const char* text);
 DebugSink SetDebugSink(DebugSink sink);
+
+// The calendar time t broken down in the local time zone, on every platform (std::localtime
+// shares one buffer between threads). False, with out untouched, when t cannot be converted.
+bool ToLocalTime(std::time_t t, std::tm& out);
 
 // Elapsed milliseconds from `then` to `now`, correct across the tick's wrap-around.
 inline uint32_t TickDiff(uint32_t now, uint32_t then) { return now - then; }

@@ -36,6 +36,12 @@ QList<DetectedPort> CPortMap::Detect()
 {
     QList<DetectedPort> ports;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+#ifdef __APPLE__
+        // macOS: every device is reported twice, as /dev/cu.* and /dev/tty.*; opening the tty.*
+        // one waits for carrier detect, so only the cu.* one is offered (and counted as an adapter).
+        if (info.systemLocation().startsWith(QLatin1String("/dev/tty.")))
+            continue;
+#endif
         DetectedPort port;
         port.strPath = info.systemLocation();
         port.strDescription = info.description();

@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "platform.h"
+
 using namespace proto;
 
 namespace {
@@ -142,7 +144,7 @@ bool CSensorModel::HandleCommand(const SimCommand& cmd, std::vector<uint8_t>& ou
     case CODE_DATE: {
         const std::time_t now = std::time(nullptr);
         std::tm tm{};
-        localtime_r(&now, &tm);
+        ToLocalTime(now, tm);
         const int year = tm.tm_year + 1900;
         const uint8_t date[4] = {static_cast<uint8_t>(tm.tm_mday), static_cast<uint8_t>(tm.tm_mon + 1),
                                  static_cast<uint8_t>(year % 100), static_cast<uint8_t>(year / 100)};

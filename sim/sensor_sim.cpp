@@ -2,7 +2,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#ifdef __APPLE__
+#include <util.h>  // macOS: openpty lives here
+#else
 #include <pty.h>
+#endif
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -90,8 +94,12 @@ bool SensorSim::Start(std::string* error)
         || !SetFlag(m_hMaster, F_GETFD, F_SETFD, FD_CLOEXEC)
         || !SetFlag(m_hKeepSlave, F_GETFD, F_SETFD, FD_CLOEXEC))
         return fail(ErrnoText("cannot set up the pseudo-terminal"));
-    if (::pipe2(m_hWake, O_NONBLOCK | O_CLOEXEC) != 0)
+    // macOS: no pipe2, hence pipe and fcntl.
+    if (::pipe(m_hWake) != 0)
         return fail(ErrnoText("cannot create a pipe"));
+    for (const int fd : m_hWake)
+        if (!SetFlag(fd, F_GETFL, F_SETFL, O_NONBLOCK) || !SetFlag(fd, F_GETFD, F_SETFD, FD_CLOEXEC))
+            return fail(ErrnoText("cannot set up a pipe"));
 
     if (!m_opts.logPath.empty()) {
         // Seen from the computer's side: what the sensor sends is received.

@@ -330,7 +330,8 @@ int CDecodeRun::Run(IByteSource& stdinSource)
     // First pass over a capture file: check it whole before anything is written, measure the
     // frame rate and count what the EDF+ file will hold.
     double rate = m_opts.rate;
-    uint64_t nPlanFrames = 0, nPlanAnnotations = 0;
+    uint64_t nPlanFrames = 0;
+    [[maybe_unused]] uint64_t nPlanAnnotations = 0;  // used by the EDF+ export only
     if (bCapture && bRewind) {
         CCaptureReader reader(freshSource());
         if (!reader.ReadHeader())

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <numeric>
 
+#include "platform.h"
 #include "sensor_model.h"
 #include "sim_decode.h"
 
@@ -139,7 +140,7 @@ TEST(SimSensorModel, StartStreamsStopEndsAndDateIsToday)
     ASSERT_EQ(console.dates.size(), 1u);
     const std::time_t now = std::time(nullptr);
     std::tm tm{};
-    localtime_r(&now, &tm);
+    ToLocalTime(now, tm);
     char today[16];
     std::strftime(today, sizeof today, "%Y-%m-%d", &tm);
     EXPECT_EQ(FormatDeviceDate(console.dates[0].data()), today);

@@ -3,7 +3,11 @@
 // QSerialPort; the test reads and writes the master side.
 #include <fcntl.h>
 #include <poll.h>
+#ifdef __APPLE__
+#include <util.h>  // macOS: openpty lives here
+#else
 #include <pty.h>
+#endif
 #include <termios.h>
 #include <unistd.h>
 
