@@ -9,23 +9,13 @@
 #include "byte_source.h"
 #include "capture_format.h"
 #include "capture_reader.h"
+#include "fuzz_check.h"
 #include "receive_model.h"
 #include "session_decoder.h"
 
 namespace {
 
-struct CheckFailure : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-#define CAPTURE_CHECK(cond, what)                                                          \
-    do {                                                                                   \
-        if (!(cond)) {                                                                     \
-            std::ostringstream os_;                                                        \
-            os_ << what << " (" #cond ")";                                                 \
-            throw CheckFailure(os_.str());                                                 \
-        }                                                                                  \
-    } while (0)
+using fuzzcheck::CheckFailure;
 
 using capture::CaptureHeader;
 using capture::CaptureRecord;
@@ -134,8 +124,8 @@ Reading ReaderRead(const uint8_t* p, size_t n)
     Reading r;
     r.bHeaderOk = reader.ReadHeader();
     if (!r.bHeaderOk) {
-        CAPTURE_CHECK(!reader.Error().empty(), "a refused header without a reason");
-        CAPTURE_CHECK(reader.ErrorOffset() <= n, "header error beyond the input");
+        FUZZ_CHECK(!reader.Error().empty(), "a refused header without a reason");
+        FUZZ_CHECK(reader.ErrorOffset() <= n, "header error beyond the input");
         r.final = ReadResult::Error;
         r.qwErrorOffset = reader.ErrorOffset();
         return r;
@@ -148,17 +138,17 @@ Reading ReaderRead(const uint8_t* p, size_t n)
         if (res != ReadResult::Record) {
             r.final = res;
             if (res == ReadResult::End) {
-                CAPTURE_CHECK(reader.Offset() == n, "the end reported at " << reader.Offset() << " of " << n);
+                FUZZ_CHECK(reader.Offset() == n, "the end reported at " << reader.Offset() << " of " << n);
             } else {
-                CAPTURE_CHECK(!reader.Error().empty(), "a failure without a reason");
+                FUZZ_CHECK(!reader.Error().empty(), "a failure without a reason");
                 r.qwErrorOffset = reader.ErrorOffset();
             }
-            CAPTURE_CHECK(reader.Next(rec) == res, "the verdict changed on asking again");
+            FUZZ_CHECK(reader.Next(rec) == res, "the verdict changed on asking again");
             return r;
         }
-        CAPTURE_CHECK(rec.offset == qwBefore, "record offset " << rec.offset << " after " << qwBefore);
-        CAPTURE_CHECK(reader.Offset() == qwBefore + capture::RECORD_HEADER_LEN + rec.bytes.size(), "offset after a record");
-        CAPTURE_CHECK(reader.Offset() <= n, "read beyond the input");
+        FUZZ_CHECK(rec.offset == qwBefore, "record offset " << rec.offset << " after " << qwBefore);
+        FUZZ_CHECK(reader.Offset() == qwBefore + capture::RECORD_HEADER_LEN + rec.bytes.size(), "offset after a record");
+        FUZZ_CHECK(reader.Offset() <= n, "read beyond the input");
         r.records.push_back(rec);
     }
 }
@@ -170,21 +160,21 @@ bool SameRecord(const CaptureRecord& a, const CaptureRecord& b)
 
 void Compare(const Reading& got, const Reading& want, const char* pszWhat)
 {
-    CAPTURE_CHECK(got.bHeaderOk == want.bHeaderOk, pszWhat << ": header accepted " << got.bHeaderOk);
+    FUZZ_CHECK(got.bHeaderOk == want.bHeaderOk, pszWhat << ": header accepted " << got.bHeaderOk);
     if (got.bHeaderOk) {
-        CAPTURE_CHECK(got.header.start == want.header.start && got.header.port == want.header.port
+        FUZZ_CHECK(got.header.start == want.header.start && got.header.port == want.header.port
                           && got.header.path == want.header.path && got.header.settings == want.header.settings
                           && got.header.writer == want.header.writer,
                       pszWhat << ": header fields");
     }
-    CAPTURE_CHECK(got.records.size() == want.records.size(), pszWhat << ": " << got.records.size() << " records, expected "
+    FUZZ_CHECK(got.records.size() == want.records.size(), pszWhat << ": " << got.records.size() << " records, expected "
                                                                      << want.records.size());
     for (size_t i = 0; i < got.records.size(); ++i)
-        CAPTURE_CHECK(SameRecord(got.records[i], want.records[i]), pszWhat << ": record " << i);
-    CAPTURE_CHECK(got.final == want.final, pszWhat << ": verdict " << static_cast<int>(got.final) << ", expected "
+        FUZZ_CHECK(SameRecord(got.records[i], want.records[i]), pszWhat << ": record " << i);
+    FUZZ_CHECK(got.final == want.final, pszWhat << ": verdict " << static_cast<int>(got.final) << ", expected "
                                                    << static_cast<int>(want.final));
     if (got.final != ReadResult::End)
-        CAPTURE_CHECK(got.qwErrorOffset == want.qwErrorOffset, pszWhat << ": failure at " << got.qwErrorOffset
+        FUZZ_CHECK(got.qwErrorOffset == want.qwErrorOffset, pszWhat << ": failure at " << got.qwErrorOffset
                                                                        << ", expected " << want.qwErrorOffset);
 }
 
@@ -215,7 +205,7 @@ private:
 void CheckSession(const std::vector<CaptureRecord>& records)
 {
     capture::CSessionDecoder decoder;
-    CAPTURE_CHECK(decoder.Ok(), "session decoder without a ring");
+    FUZZ_CHECK(decoder.Ok(), "session decoder without a ring");
     Frames frames;
     decoder.AddListener(&frames);
     fuzzmodel::ReceiveModel model(-1);
@@ -231,17 +221,17 @@ void CheckSession(const std::vector<CaptureRecord>& records)
             sent.insert(sent.end(), rec.bytes.begin(), rec.bytes.end());
         }
     }
-    CAPTURE_CHECK(frames.m_events == expected, "session decoded " << frames.m_events.size() << " frames, expected "
+    FUZZ_CHECK(frames.m_events == expected, "session decoded " << frames.m_events.size() << " frames, expected "
                                                                    << expected.size());
     const DecodeStats& st = decoder.Stats();
-    CAPTURE_CHECK(st.frames == model.m_stats.frames && st.badCheck == model.m_stats.badCheck
+    FUZZ_CHECK(st.frames == model.m_stats.frames && st.badCheck == model.m_stats.badCheck
                       && st.skipped == model.m_stats.skipped,
                   "session statistics");
     capture::CSentCommandParser whole;
     const std::vector<capture::SentCommand> all = whole.Feed(sent.data(), sent.size());
-    CAPTURE_CHECK(all.size() == frames.m_commands.size(), "commands depend on how the sent bytes were cut");
+    FUZZ_CHECK(all.size() == frames.m_commands.size(), "commands depend on how the sent bytes were cut");
     for (size_t i = 0; i < all.size(); ++i)
-        CAPTURE_CHECK(all[i].code == frames.m_commands[i].code && all[i].address == frames.m_commands[i].address
+        FUZZ_CHECK(all[i].code == frames.m_commands[i].code && all[i].address == frames.m_commands[i].address
                           && all[i].value == frames.m_commands[i].value && all[i].hasValue == frames.m_commands[i].hasValue,
                       "command " << i << " depends on how the sent bytes were cut");
 }
@@ -264,14 +254,14 @@ void CheckRewrite(const Reading& first)
         file.insert(file.end(), rec.bytes.begin(), rec.bytes.end());
     }
     const Reading again = ReaderRead(file.data(), file.size());
-    CAPTURE_CHECK(again.bHeaderOk, "a rewritten header was refused");
-    CAPTURE_CHECK(again.final == ReadResult::End, "a rewritten capture does not end cleanly");
-    CAPTURE_CHECK(again.records.size() == first.records.size(), "a rewritten capture lost records");
+    FUZZ_CHECK(again.bHeaderOk, "a rewritten header was refused");
+    FUZZ_CHECK(again.final == ReadResult::End, "a rewritten capture does not end cleanly");
+    FUZZ_CHECK(again.records.size() == first.records.size(), "a rewritten capture lost records");
     uint64_t qwOffset = nHeader;
     for (size_t i = 0; i < again.records.size(); ++i) {
         const CaptureRecord& a = again.records[i];
         const CaptureRecord& b = first.records[i];
-        CAPTURE_CHECK(a.dir == b.dir && a.timeUs == b.timeUs && a.bytes == b.bytes && a.offset == qwOffset,
+        FUZZ_CHECK(a.dir == b.dir && a.timeUs == b.timeUs && a.bytes == b.bytes && a.offset == qwOffset,
                       "rewritten record " << i);
         qwOffset += capture::RECORD_HEADER_LEN + a.bytes.size();
     }
@@ -279,7 +269,7 @@ void CheckRewrite(const Reading& first)
     const CaptureHeader& h = first.header;
     const size_t nText = nHeader - capture::FIXED_HEADER_LEN;
     if (nText < capture::MAX_HEADER_TEXT) {
-        CAPTURE_CHECK(again.header.start == FirstLine(h.start) && again.header.path == FirstLine(h.path)
+        FUZZ_CHECK(again.header.start == FirstLine(h.start) && again.header.path == FirstLine(h.path)
                           && again.header.settings == FirstLine(h.settings) && again.header.writer == FirstLine(h.writer)
                           && again.header.port == (h.port > 0 ? h.port : 0),
                       "rewritten header fields");

@@ -9,6 +9,7 @@
 
 #include "byte_ring.h"
 #include "frame_decoder.h"
+#include "fuzz_check.h"
 #include "platform.h"
 #include "protocol.h"
 #include "receive_model.h"
@@ -20,48 +21,37 @@ namespace {
 using fuzzmodel::Event;
 using fuzzmodel::ReceiveModel;
 
-struct CheckFailure : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-#define RECEIVE_CHECK(cond, what)                                                          \
-    do {                                                                                   \
-        if (!(cond)) {                                                                     \
-            std::ostringstream os_;                                                        \
-            os_ << what << " (" #cond ")";                                                 \
-            throw CheckFailure(os_.str());                                                 \
-        }                                                                                  \
-    } while (0)
+using fuzzcheck::CheckFailure;
 
 void CheckRing(const CByteRing& ring, const ReceiveModel& model, int nRingSize)
 {
     const std::deque<uint8_t>& unread = model.Unread();
     if (!ring.m_pBuf) {
-        RECEIVE_CHECK(nRingSize <= 1, "ring of " << nRingSize << " bytes without storage");
-        RECEIVE_CHECK(ring.m_nSize == 0 && !ring.m_pRead && !ring.m_pWrite, "storage-less ring with pointers");
-        RECEIVE_CHECK(unread.empty(), "storage-less ring should hold nothing");
+        FUZZ_CHECK(nRingSize <= 1, "ring of " << nRingSize << " bytes without storage");
+        FUZZ_CHECK(ring.m_nSize == 0 && !ring.m_pRead && !ring.m_pWrite, "storage-less ring with pointers");
+        FUZZ_CHECK(unread.empty(), "storage-less ring should hold nothing");
         return;
     }
-    RECEIVE_CHECK(ring.m_nSize == nRingSize, "ring size changed");
-    RECEIVE_CHECK(ring.m_pRead >= ring.m_pBuf && ring.m_pRead < ring.m_pBuf + ring.m_nSize, "read position out of the ring");
-    RECEIVE_CHECK(ring.m_pWrite >= ring.m_pBuf && ring.m_pWrite < ring.m_pBuf + ring.m_nSize, "write position out of the ring");
+    FUZZ_CHECK(ring.m_nSize == nRingSize, "ring size changed");
+    FUZZ_CHECK(ring.m_pRead >= ring.m_pBuf && ring.m_pRead < ring.m_pBuf + ring.m_nSize, "read position out of the ring");
+    FUZZ_CHECK(ring.m_pWrite >= ring.m_pBuf && ring.m_pWrite < ring.m_pBuf + ring.m_nSize, "write position out of the ring");
     const int nCount = ring.Count();
-    RECEIVE_CHECK(nCount <= ring.m_nSize - 1, "ring holds " << nCount << " of " << ring.m_nSize);
-    RECEIVE_CHECK(nCount == static_cast<int>(unread.size()), "ring holds " << nCount << ", model " << unread.size());
+    FUZZ_CHECK(nCount <= ring.m_nSize - 1, "ring holds " << nCount << " of " << ring.m_nSize);
+    FUZZ_CHECK(nCount == static_cast<int>(unread.size()), "ring holds " << nCount << ", model " << unread.size());
     // Every byte of a small ring; the two ends of a large one.
     const int nEdge = nCount <= 256 ? nCount : 64;
     for (int k = 0; k < nEdge; ++k) {
-        RECEIVE_CHECK(ring.At(k) == unread[static_cast<size_t>(k)], "unread byte " << k << " differs");
+        FUZZ_CHECK(ring.At(k) == unread[static_cast<size_t>(k)], "unread byte " << k << " differs");
         const int j = nCount - 1 - k;
-        RECEIVE_CHECK(ring.At(j) == unread[static_cast<size_t>(j)], "unread byte " << j << " differs");
+        FUZZ_CHECK(ring.At(j) == unread[static_cast<size_t>(j)], "unread byte " << j << " differs");
     }
 }
 
 void CheckStats(const DecodeStats& got, const DecodeStats& want, const char* who)
 {
-    RECEIVE_CHECK(got.frames == want.frames, who << ": " << got.frames << " frames, model " << want.frames);
-    RECEIVE_CHECK(got.badCheck == want.badCheck, who << ": " << got.badCheck << " bad checks, model " << want.badCheck);
-    RECEIVE_CHECK(got.skipped == want.skipped, who << ": " << got.skipped << " skipped, model " << want.skipped);
+    FUZZ_CHECK(got.frames == want.frames, who << ": " << got.frames << " frames, model " << want.frames);
+    FUZZ_CHECK(got.badCheck == want.badCheck, who << ": " << got.badCheck << " bad checks, model " << want.badCheck);
+    FUZZ_CHECK(got.skipped == want.skipped, who << ": " << got.skipped << " skipped, model " << want.skipped);
 }
 
 // Records the frames the decoder reports.
@@ -128,11 +118,11 @@ void RunRing(int nRingSize, const uint8_t* data, size_t size)
     for (int nEvent = 0; reader.Next(chunk); ++nEvent) {
         const int n = static_cast<int>(chunk.size());
         const int nDropped = ring.Append(chunk.data(), n);
-        RECEIVE_CHECK(nDropped == model.Append(chunk.data(), n), "event " << nEvent << ": dropped " << nDropped);
+        FUZZ_CHECK(nDropped == model.Append(chunk.data(), n), "event " << nEvent << ": dropped " << nDropped);
         CheckRing(ring, model, nRingSize);
         DecodeFrames(ring, sink, &stats);
         model.Decode(expected);
-        RECEIVE_CHECK(sink.m_events == expected, "event " << nEvent << ": decoded frames differ from the model");
+        FUZZ_CHECK(sink.m_events == expected, "event " << nEvent << ": decoded frames differ from the model");
         CheckStats(stats, model.m_stats, "decoder");
         CheckRing(ring, model, nRingSize);
     }
@@ -151,18 +141,18 @@ public:
 
     void AddSamples(int ch0, int ch1, int ch2, int ch3, int ch4) override
     {
-        RECEIVE_CHECK(m_nNext < m_expected.size(), "a sample block the model does not have");
+        FUZZ_CHECK(m_nNext < m_expected.size(), "a sample block the model does not have");
         const Event& e = m_expected[m_nNext++];
         const int want[8] = {proto::BlockWordAt(e.payload.data(), 0), proto::BlockWordAt(e.payload.data(), 1),
                              proto::BlockWordAt(e.payload.data(), 2), proto::BlockWordAt(e.payload.data(), 3),
                              proto::BlockWordAt(e.payload.data(), 4), proto::BlockWordAt(e.payload.data(), 5),
                              proto::BlockWordAt(e.payload.data(), 6), proto::BlockWordAt(e.payload.data(), 7)};
-        RECEIVE_CHECK(m_pLink->m_nStaticPressure1 == want[0] && m_pLink->m_nStaticPressure2 == want[2]
+        FUZZ_CHECK(m_pLink->m_nStaticPressure1 == want[0] && m_pLink->m_nStaticPressure2 == want[2]
                           && m_pLink->m_nStaticPressure3 == want[4], "pressures of the block");
         const int v[WAVE_CHANNELS] = {ch0, ch1, ch2, ch3, ch4};
         const int wantCh[WAVE_CHANNELS] = {want[1], want[3], want[5], want[6], want[7]};
         for (int ch = 0; ch < WAVE_CHANNELS; ++ch)
-            RECEIVE_CHECK(v[ch] == wantCh[ch], "channel " << ch << " of the block");
+            FUZZ_CHECK(v[ch] == wantCh[ch], "channel " << ch << " of the block");
         m_chart.AddSamples(ch0, ch1, ch2, ch3, ch4);
         CheckStore(v);
     }
@@ -170,7 +160,7 @@ public:
     void InvalidatePressureArea() override { m_pLink->m_dwLastPaintTick = m_platform.GetTickCount(); }
     void StartPressureRepaintTimer(uint32_t nDelayMs) override
     {
-        RECEIVE_CHECK(!m_bTimerRunning, "repaint timer started twice");
+        FUZZ_CHECK(!m_bTimerRunning, "repaint timer started twice");
         m_bTimerRunning = true;
         m_dwTimerDue = m_platform.GetTickCount() + nDelayMs;
     }
@@ -197,21 +187,21 @@ private:
     void CheckStore(const int v[WAVE_CHANNELS])
     {
         const int nCap = m_chart.m_nCapacity;
-        RECEIVE_CHECK(nCap >= 1 && nCap <= WAVE_BUF_LEN, "store capacity " << nCap);
-        RECEIVE_CHECK(m_chart.m_nCount >= 1 && m_chart.m_nCount <= nCap, "store count " << m_chart.m_nCount << " of " << nCap);
+        FUZZ_CHECK(nCap >= 1 && nCap <= WAVE_BUF_LEN, "store capacity " << nCap);
+        FUZZ_CHECK(m_chart.m_nCount >= 1 && m_chart.m_nCount <= nCap, "store count " << m_chart.m_nCount << " of " << nCap);
         if (m_chart.m_bScroll)
-            RECEIVE_CHECK(m_chart.m_nStart >= 0 && m_chart.m_nStart < nCap, "store start " << m_chart.m_nStart << " of " << nCap);
+            FUZZ_CHECK(m_chart.m_nStart >= 0 && m_chart.m_nStart < nCap, "store start " << m_chart.m_nStart << " of " << nCap);
         else
-            RECEIVE_CHECK(m_chart.m_nStart == 0, "page-flip start " << m_chart.m_nStart);
+            FUZZ_CHECK(m_chart.m_nStart == 0, "page-flip start " << m_chart.m_nStart);
         const int nLast = m_chart.m_nCount - 1;
         for (int ch = 0; ch < WAVE_CHANNELS; ++ch)
-            RECEIVE_CHECK(m_chart.m_wData[ch][nLast] == static_cast<uint16_t>(v[ch]), "channel " << ch << " out of step");
+            FUZZ_CHECK(m_chart.m_wData[ch][nLast] == static_cast<uint16_t>(v[ch]), "channel " << ch << " out of step");
         const wavegeo::DisplayRun run = wavegeo::GetDisplayRun(m_chart.m_nStart, m_chart.m_nCount, nCap);
         for (int k : {0, run.nHead - 1, run.nHead, run.Points() - 1}) {
             if (k < 0 || k >= run.Points())
                 continue;
             const int nIndex = run.IndexAt(k);
-            RECEIVE_CHECK(nIndex >= 0 && nIndex < nCap, "displayed position " << k << " reads index " << nIndex);
+            FUZZ_CHECK(nIndex >= 0 && nIndex < nCap, "displayed position " << k << " reads index " << nIndex);
         }
     }
 
@@ -276,21 +266,21 @@ void RunLink(uint8_t byStore, const uint8_t* data, size_t size)
 
         link.ReceiveBytes(chunk.data(), n);
 
-        RECEIVE_CHECK(view.m_nNext == view.m_expected.size(), "event " << nEvent << ": " << view.m_nNext << " blocks fed, model "
+        FUZZ_CHECK(view.m_nNext == view.m_expected.size(), "event " << nEvent << ": " << view.m_nNext << " blocks fed, model "
                                                                        << view.m_expected.size());
-        RECEIVE_CHECK(watcher.m_nReceived == n, "event " << nEvent << ": watchers saw " << watcher.m_nReceived << " bytes");
-        RECEIVE_CHECK(watcher.m_nDropped == nDropped, "event " << nEvent << ": watchers saw " << watcher.m_nDropped << " dropped");
-        RECEIVE_CHECK(watcher.m_frames == dataFrames, "event " << nEvent << ": watchers saw other data frames");
+        FUZZ_CHECK(watcher.m_nReceived == n, "event " << nEvent << ": watchers saw " << watcher.m_nReceived << " bytes");
+        FUZZ_CHECK(watcher.m_nDropped == nDropped, "event " << nEvent << ": watchers saw " << watcher.m_nDropped << " dropped");
+        FUZZ_CHECK(watcher.m_frames == dataFrames, "event " << nEvent << ": watchers saw other data frames");
         CheckStats(link.m_decodeStats, model.m_stats, "link");
-        RECEIVE_CHECK(link.m_qwRingDropped == model.m_qwDropped, "link dropped " << link.m_qwRingDropped);
+        FUZZ_CHECK(link.m_qwRingDropped == model.m_qwDropped, "link dropped " << link.m_qwRingDropped);
         CheckRing(link.m_ring, model, RING_SIZE);
-        RECEIVE_CHECK(!link.m_bPressureRepaintOwed || view.m_bTimerRunning, "a repaint is owed and nothing will do it");
+        FUZZ_CHECK(!link.m_bPressureRepaintOwed || view.m_bTimerRunning, "a repaint is owed and nothing will do it");
         view.RunTimer();
     }
     // The stream has ended: whatever was skipped is repainted when the timer fires.
     platform.Advance(PRESSURE_REPAINT_MS);
     view.RunTimer();
-    RECEIVE_CHECK(!link.m_bPressureRepaintOwed, "the readouts were left with older values");
+    FUZZ_CHECK(!link.m_bPressureRepaintOwed, "the readouts were left with older values");
     link.RemoveObserver(&watcher);
 }
 
