@@ -3,22 +3,11 @@
 // corrupt frames, a ring overflow, and closing.
 #include "device/test_link_fixture.h"
 #include "link_monitor.h"
-#include "protocol.h"
+#include "support/data_frame.h"
 
 namespace {
 
 using analysis::LinkLight;
-
-Bytes DataFrame(uint16_t w, bool good)
-{
-    const uint16_t words[8] = {w, w, w, w, w, w, w, w};
-    Bytes f = {0xF0, 0x1F, 0x12, 0x32};
-    f.resize(21);
-    proto::BuildSampleBlock(words, f.data() + 4);
-    if (!good)
-        f[20] ^= 0x0F;
-    return f;
-}
 
 class LinkFiguresTest : public LinkTest {
 protected:

@@ -6,18 +6,7 @@
 
 #include "capture_format.h"
 #include "protocol.h"
-
-using Bytes = std::vector<uint8_t>;
-
-inline Bytes DataFrame(const uint16_t (&words)[8], bool good = true)
-{
-    Bytes f = {0xF0, 0x1F, 0x12, 0x32};
-    f.resize(21);
-    proto::BuildSampleBlock(words, f.data() + 4);
-    if (!good)
-        f[20] = static_cast<uint8_t>(f[20] + 1);
-    return f;
-}
+#include "support/data_frame.h"
 
 // Words of the k-th frame of a synthetic session: all different, every channel its own.
 inline void FrameWords(int k, uint16_t (&w)[8])

@@ -18,23 +18,14 @@
 #include "protocol.h"
 #include "resource_ids.h"
 #include "spin_button.h"
+#include "support/data_frame.h"
 #include "support/pty_pair.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 const Bytes START = {0xF0, 0x2F, 0x01, 0x32};
 const QString kClosedCaption = QStringLiteral("打开串口");
 const QString kOpenCaption = QStringLiteral("关闭串口");
-
-Bytes DataFrame(uint16_t p1, uint16_t p2, uint16_t p3)
-{
-    const uint16_t words[proto::BLOCK_WORDS] = {p1, 400, p2, 500, p3, 600, 450, 300};
-    Bytes frame = {proto::SYNC, proto::INBOUND_ADDR, 0x12, proto::CODE_DATA};
-    frame.resize(proto::DATA_FRAME_LEN);
-    proto::BuildSampleBlock(words, frame.data() + proto::HEADER_LEN);
-    return frame;
-}
 
 Bytes Frames(int nCount, uint16_t first)
 {

@@ -6,19 +6,11 @@
 #include <unistd.h>
 
 #include "protocol.h"
+#include "support/data_frame.h"
 #include "resource_ids.h"
 #include "test_link_fixture.h"
 
 namespace {
-
-Bytes DataFrame(uint16_t p1, uint16_t p2, uint16_t p3)
-{
-    const uint16_t words[proto::BLOCK_WORDS] = {p1, 400, p2, 500, p3, 600, 450, 300};
-    Bytes frame = {proto::SYNC, proto::INBOUND_ADDR, 0x12, proto::CODE_DATA};
-    frame.resize(proto::DATA_FRAME_LEN);
-    proto::BuildSampleBlock(words, frame.data() + proto::HEADER_LEN);
-    return frame;
-}
 
 // Output stopped on the console's side of the line, as on an adapter that takes no more data.
 class WedgedLine {

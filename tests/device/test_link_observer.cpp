@@ -3,7 +3,7 @@
 // pseudo-terminal; a watcher may leave from inside its own call.
 #include "test_link_fixture.h"
 
-#include "protocol.h"
+#include "support/data_frame.h"
 
 namespace {
 
@@ -29,17 +29,6 @@ struct Recorder : ILinkObserver {
             pRemoveFrom->RemoveObserver(this);
     }
 };
-
-Bytes DataFrame(uint16_t w, bool good)
-{
-    const uint16_t words[8] = {w, w, w, w, w, w, w, w};
-    Bytes f = {0xF0, 0x1F, 0x12, 0x32};
-    f.resize(21);
-    proto::BuildSampleBlock(words, f.data() + 4);
-    if (!good)
-        f[20] ^= 0xFF;
-    return f;
-}
 
 class LinkObserverTest : public LinkTest {
 protected:
