@@ -44,18 +44,6 @@ const char PORT_EXAMPLE[] = "/dev/cu.usbserial";  // macOS: USB adapters appear 
 const char PORT_EXAMPLE[] = "/dev/ttyUSB0";
 #endif
 
-// "N=PATH" as --com takes it; false when malformed. N is not range-checked here.
-bool ParsePortArg(const QString& strArg, int* pPort, QString* pPath)
-{
-    const int nEq = strArg.indexOf(QLatin1Char('='));
-    if (nEq <= 0)
-        return false;
-    bool bOk = false;
-    *pPort = strArg.left(nEq).trimmed().toInt(&bOk);
-    *pPath = strArg.mid(nEq + 1);
-    return bOk && !pPath->isEmpty();
-}
-
 // Qt would look for an X11 or Wayland display, find none and stop with its plugin error; the
 // console says what is missing instead.
 bool DisplayMissing(const QStringList& qtArgs)
@@ -78,13 +66,6 @@ QString MalformedComText(const QString& strArg)
 {
     return QStringLiteral("Malformed --com value \"%1\": expected N=PATH, e.g. 1=%2")
         .arg(strArg, QLatin1String(PORT_EXAMPLE));
-}
-
-// Runs the button's own click path, handlers and all.
-void ClickButton(CSensorDlg& dlg, int nID)
-{
-    if (auto* pButton = qobject_cast<QPushButton*>(dlg.GetDlgItem(nID)))
-        pButton->click();
 }
 
 // The window with a plain title strip above it: offscreen windows have no frame, and the title
@@ -194,7 +175,7 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     parser.addOptions({listPorts, trace, version, autoObserve, diagReport});
     parser.addOptions({record, replay, speed, caption});
     opts.strHelpText = ConsoleHelpText(args.isEmpty() ? QStringLiteral("Veltrin") : ApplicationNameFromPath(args.first()));
-    if (!parser.parse(WithoutQtOptions(args))) {
+    if (!parser.parse(WithoutQtOptions(args, &opts.qtArgs))) {
         opts.strError = parser.errorText();
         return opts;
     }
@@ -207,11 +188,17 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     opts.bDemo = parser.isSet(demo);
     opts.bScroll = parser.isSet(scroll);
     opts.bAutoObserve = parser.isSet(autoObserve);
-    opts.strDiagReport = parser.value(diagReport);
-    if (parser.isSet(diagReport) && opts.strDiagReport.isEmpty()) {
-        opts.strError = QStringLiteral("--diag-report needs a file name");
+    // An option that names a file: refused when given empty.
+    auto fileOption = [&parser, &opts](const QCommandLineOption& option, QString& strOut, const char* pszMissing) {
+        if (!parser.isSet(option))
+            return true;
+        strOut = parser.value(option);
+        if (strOut.isEmpty())
+            opts.strError = QString::fromLatin1(pszMissing);
+        return !strOut.isEmpty();
+    };
+    if (!fileOption(diagReport, opts.strDiagReport, "--diag-report needs a file name"))
         return opts;
-    }
     opts.bListPorts = parser.isSet(listPorts);
     opts.bVersion = parser.isSet(version);
     opts.bTrace = parser.isSet(trace);
@@ -219,7 +206,7 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     for (const QString& strMap : opts.portMaps) {
         int nPort = 0;
         QString strPath;
-        if (!ParsePortArg(strMap, &nPort, &strPath)) {
+        if (!CMSComm::ParsePortArg(strMap, &nPort, &strPath)) {
             opts.strError = MalformedComText(strMap);
             return opts;
         }
@@ -247,13 +234,8 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
             return opts;
         }
     }
-    if (parser.isSet(screenshot)) {
-        opts.strScreenshot = parser.value(screenshot);
-        if (opts.strScreenshot.isEmpty()) {
-            opts.strError = QStringLiteral("--screenshot needs a file name");
-            return opts;
-        }
-    }
+    if (!fileOption(screenshot, opts.strScreenshot, "--screenshot needs a file name"))
+        return opts;
     if (opts.bAutoObserve && !opts.strScreenshot.isEmpty()) {
         opts.strError = QStringLiteral("--auto-observe cannot be combined with --screenshot");
         return opts;
@@ -272,23 +254,12 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
             return opts;
         }
     }
-    if (parser.isSet(record)) {
-        opts.strRecord = parser.value(record);
-        if (opts.strRecord.isEmpty()) {
-            opts.strError = QStringLiteral("--record needs a file name");
-            return opts;
-        }
-    }
-    if (parser.isSet(replay)) {
-        opts.strReplay = parser.value(replay);
-        if (opts.strReplay.isEmpty()) {
-            opts.strError = QStringLiteral("--replay needs a capture file");
-            return opts;
-        }
-        if (opts.bDemo) {
-            opts.strError = QStringLiteral("--replay and --demo each put a sensor on COM1: give one of them");
-            return opts;
-        }
+    if (!fileOption(record, opts.strRecord, "--record needs a file name")
+        || !fileOption(replay, opts.strReplay, "--replay needs a capture file"))
+        return opts;
+    if (opts.bDemo && !opts.strReplay.isEmpty()) {
+        opts.strError = QStringLiteral("--replay and --demo each put a sensor on COM1: give one of them");
+        return opts;
     }
     if (parser.isSet(speed)) {
         bool bOk = false;
@@ -316,7 +287,7 @@ bool ApplyConsoleOptions(const ConsoleOptions& opts, QString* pError, CPortMap* 
     for (const QString& strMap : opts.portMaps) {
         int nPort = 0;
         QString strPath;
-        const bool bOk = pMap ? ParsePortArg(strMap, &nPort, &strPath) && nPort >= 1 && nPort <= PORT_MAP_SIZE
+        const bool bOk = pMap ? CMSComm::ParsePortArg(strMap, &nPort, &strPath) && nPort >= 1 && nPort <= PORT_MAP_SIZE
                               : CMSComm::MapPortFromArg(strMap);
         if (!bOk) {
             if (pError)
@@ -386,11 +357,8 @@ QString PortListText(const CPortMap& map)
         QList<QStringList> rows{head};
         auto orDash = [](const QString& s) { return s.isEmpty() ? QStringLiteral("-") : s; };
         for (const DetectedPort& p : ports) {
-            const QString strIds = p.bUsb ? QStringLiteral("%1:%2").arg(p.nVendorId, 4, 16, QLatin1Char('0'))
-                                                .arg(p.nProductId, 4, 16, QLatin1Char('0'))
-                                          : QString();
             rows.append({p.strPath, orDash(p.strDescription), orDash(p.strManufacturer),
-                         orDash(p.strSerialNumber), orDash(strIds)});
+                         orDash(p.strSerialNumber), orDash(UsbIdText(p))});
         }
         QList<int> widths(head.size(), 0);
         for (const QStringList& row : rows)
@@ -483,9 +451,7 @@ int CConsoleApp::Main(int argc, char** argv)
     // A picture needs no screen: unattended runs work on machines without a display.
     if (!opts.strScreenshot.isEmpty() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QStringList qtArgs;
-    WithoutQtOptions(args, &qtArgs);
-    if (DisplayMissing(qtArgs)) {
+    if (DisplayMissing(opts.qtArgs)) {
         std::fputs("Veltrin needs a display, and there is none: DISPLAY and WAYLAND_DISPLAY are unset.\n"
                    "Start it from a desktop session, or run it without a screen with\n"
                    "QT_QPA_PLATFORM=offscreen (e.g. with --screenshot FILE to save a picture).\n",
@@ -497,7 +463,7 @@ int CConsoleApp::Main(int argc, char** argv)
     // terminal goes, or it would see a hang-up and report a lost device.
 #ifdef VELTRIN_HAVE_PTY_SIM
     std::unique_ptr<SensorSim> pSim;
-    if (opts.bDemo || !opts.strReplay.isEmpty()) {
+    if (opts.UsesSimulatedSensor()) {
         SensorSimOptions simOpts;
         if (opts.dDemoRate > 0)
             simOpts.rate = opts.dDemoRate;
@@ -513,7 +479,7 @@ int CConsoleApp::Main(int argc, char** argv)
         portMap.SetCommandLine(1, QString::fromStdString(pSim->SlavePath()));
     }
 #else
-    if (opts.bDemo || !opts.strReplay.isEmpty()) {
+    if (opts.UsesSimulatedSensor()) {
         AttachParentConsole();
         std::fprintf(stderr, "--demo and --replay need pseudo-terminals, which this platform does not offer\n");
         return 1;
@@ -558,11 +524,10 @@ int CConsoleApp::InitInstance(const ConsoleOptions& opts)
     ScopedModalHook hook([&dlg](QDialog& box) {
         if (&box == &dlg)
             return box.exec();
-        const auto* pBox = qobject_cast<QMessageBox*>(&box);
-        std::fprintf(stderr, "%s\n", qPrintable(pBox ? pBox->text() : box.windowTitle()));
+        PrintBoxText(box);
         return 0;
     });
-    if (opts.bDemo || !opts.strReplay.isEmpty()) {
+    if (opts.UsesSimulatedSensor()) {
         // As an operator would: open the port, then start observing.
         QTimer::singleShot(0, &dlg, [&dlg] {
             ClickButton(dlg, IDC_BTN_OPEN);

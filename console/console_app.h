@@ -25,8 +25,12 @@ struct ConsoleOptions {
     bool bTrace = false;           // turn the veltrin.* logging categories on
     bool bAutoObserve = false;     // unattended: open, observe, reopen after a loss (diag_run.h)
     QString strDiagReport;         // non-empty: keep a report of the console's counters here
+    QStringList qtArgs;            // the options left for Qt's application object
     QString strError;      // non-empty: the command line was refused, with this reason
     QString strHelpText;   // the usage text
+
+    // COM1 is a sensor the console runs itself: simulated (--demo) or replaying a capture.
+    bool UsesSimulatedSensor() const { return bDemo || !strReplay.isEmpty(); }
 };
 
 // The usage text, naming the program strProgram.

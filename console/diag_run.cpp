@@ -43,12 +43,6 @@ extern "C" void OnEndSignal(int)
 }
 #endif
 
-void ClickButton(CSensorDlg& dlg, int nID)
-{
-    if (auto* pButton = qobject_cast<QPushButton*>(dlg.GetDlgItem(nID)))
-        pButton->click();
-}
-
 // Whether the device of port n is there to be opened, so that no failed open is ever shown.
 bool DeviceReady(int nPort)
 {
@@ -216,6 +210,18 @@ bool CDiagRun::eventFilter(QObject* pWatched, QEvent* e)
     return QObject::eventFilter(pWatched, e);
 }
 
+void ClickButton(CSensorDlg& dlg, int nID)
+{
+    if (auto* pButton = qobject_cast<QPushButton*>(dlg.GetDlgItem(nID)))
+        pButton->click();
+}
+
+void PrintBoxText(const QDialog& box)
+{
+    const auto* pBox = qobject_cast<const QMessageBox*>(&box);
+    std::fprintf(stderr, "%s\n", qPrintable(pBox ? pBox->text() : box.windowTitle()));
+}
+
 int CDiagRun::AnswerBox(QDialog& box)
 {
     if (&box == &m_dlg)
@@ -224,7 +230,7 @@ int CDiagRun::AnswerBox(QDialog& box)
     ++m_counters.nBoxes;
     if (m_bClosing && pBox && pBox->icon() == QMessageBox::Critical)
         ++m_counters.nLossBoxes;
-    std::fprintf(stderr, "%s\n", qPrintable(pBox ? pBox->text() : box.windowTitle()));
+    PrintBoxText(box);
     return QMessageBox::Ok;
 }
 

@@ -12,6 +12,7 @@
 #include "modal.h"
 
 class CSensorDlg;
+class QDialog;
 class QSocketNotifier;
 
 // How long samples wait for the waveform control's paints. Pure: times come in microseconds.
@@ -44,6 +45,12 @@ struct DiagCounters {
     int nBoxes = 0;                 // message boxes shown
     int nLossBoxes = 0;             // of them, the report of a lost device
 };
+
+// Runs the button's own click path, handlers and all, as an operator's click would.
+void ClickButton(CSensorDlg& dlg, int nID);
+
+// An unattended run answers boxes itself: their text (a dialog's title) goes to the error output.
+void PrintBoxText(const QDialog& box);
 
 class CDiagRun : public QObject, public ILinkObserver {
 public:

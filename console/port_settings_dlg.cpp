@@ -127,12 +127,8 @@ void CPortSettingsDlg::Fill(const QMap<int, QString>& entries)
 {
     m_pDetected->clear();
     for (const DetectedPort& port : m_map.Detected()) {
-        const QString strIds = port.bUsb ? QStringLiteral("%1:%2")
-                                               .arg(port.nVendorId, 4, 16, QLatin1Char('0'))
-                                               .arg(port.nProductId, 4, 16, QLatin1Char('0'))
-                                         : QString();
         new QTreeWidgetItem(m_pDetected, {port.strPath, port.strDescription, port.strManufacturer,
-                                          port.strSerialNumber, strIds});
+                                          port.strSerialNumber, UsbIdText(port)});
     }
     if (m_map.Detected().isEmpty())
         new QTreeWidgetItem(m_pDetected, {tr("（未检测到串口）")});

@@ -102,6 +102,11 @@ QString CMSComm::PortDevicePath(int nPort)
     const auto it = s_portMap.constFind(nPort);
     if (it != s_portMap.constEnd())
         return it.value();
+    return DefaultDevicePath(nPort);
+}
+
+QString CMSComm::DefaultDevicePath(int nPort)
+{
 #ifdef _WIN32
     return QStringLiteral("COM%1").arg(nPort);
 #else
@@ -114,15 +119,22 @@ void CMSComm::MapPort(int nPort, const QString& strPath) { s_portMap.insert(nPor
 
 void CMSComm::ClearPortMap() { s_portMap.clear(); }
 
+bool CMSComm::ParsePortArg(const QString& strArg, int* pPort, QString* pPath)
+{
+    const int nEq = strArg.indexOf(QLatin1Char('='));
+    if (nEq <= 0)
+        return false;
+    bool bOk = false;
+    *pPort = strArg.left(nEq).trimmed().toInt(&bOk);
+    *pPath = strArg.mid(nEq + 1);
+    return bOk && !pPath->isEmpty();
+}
+
 bool CMSComm::MapPortFromArg(const QString& strArg)
 {
-    const int eq = strArg.indexOf(QLatin1Char('='));
-    if (eq <= 0)
-        return false;
-    bool ok = false;
-    const int nPort = strArg.left(eq).trimmed().toInt(&ok);
-    const QString strPath = strArg.mid(eq + 1);
-    if (!ok || nPort < 1 || nPort > 0x7FFF || strPath.isEmpty())
+    int nPort = 0;
+    QString strPath;
+    if (!ParsePortArg(strArg, &nPort, &strPath) || nPort < 1 || nPort > 0x7FFF)
         return false;
     MapPort(nPort, strPath);
     return true;

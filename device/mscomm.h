@@ -82,6 +82,10 @@ public:
     static void ClearPortMap();
     // Parses "N=PATH"; false when malformed.
     static bool MapPortFromArg(const QString& strArg);
+    // "N=PATH" split into its number and path; false when malformed. N is not range-checked.
+    static bool ParsePortArg(const QString& strArg, int* pPort, QString* pPath);
+    // What port n opens when nothing maps it.
+    static QString DefaultDevicePath(int nPort);
 
 signals:
     // Raised on the owner's thread after bytes arrive (CommEvent 2, at RThreshold or more

@@ -23,14 +23,16 @@ QString EntryKey(int nPort) { return QStringLiteral("COM%1").arg(nPort); }
 
 CPortMap::CPortMap(const QString& strSettingsFile) : m_strSettingsFile(strSettingsFile) {}
 
-QString CPortMap::DefaultPath(int nPort)
+QString UsbIdText(const DetectedPort& port)
 {
-#ifdef _WIN32
-    return QStringLiteral("COM%1").arg(nPort);
-#else
-    return QStringLiteral("/dev/ttyS%1").arg(nPort - 1);
-#endif
+    if (!port.bUsb)
+        return QString();
+    return QStringLiteral("%1:%2")
+        .arg(port.nVendorId, 4, 16, QLatin1Char('0'))
+        .arg(port.nProductId, 4, 16, QLatin1Char('0'));
 }
+
+QString CPortMap::DefaultPath(int nPort) { return CMSComm::DefaultDevicePath(nPort); }
 
 QList<DetectedPort> CPortMap::Detect()
 {

@@ -21,6 +21,9 @@ struct DetectedPort {
     quint16 nProductId = 0;
 };
 
+// "VVVV:PPPP" in hex for a USB device, empty otherwise.
+QString UsbIdText(const DetectedPort& port);
+
 // Where an entry's device comes from, strongest first.
 enum class PortSource { CommandLine, Kept, UsbAdapter, Default };
 
