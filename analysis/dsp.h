@@ -1,6 +1,6 @@
 #pragma once
 // Small signal-processing pieces shared by the detectors: a second-order IIR section, a ring
-// of recent values, and a median. Plain C++, no allocation per sample.
+// of recent values and their running sum, and a median. Plain C++, no allocation per sample.
 #include <cstddef>
 #include <vector>
 
@@ -47,6 +47,30 @@ public:
 private:
     std::vector<double> m_values;
     size_t m_nHead = 0;
+};
+
+// Sum of the last n values pushed: the newest added and the oldest taken off, and the whole
+// window summed afresh every n pushes so rounding never accumulates.
+class CMovingSum {
+public:
+    explicit CMovingSum(size_t n = 1) : m_window(n) {}
+    // Returns the sum including v.
+    double Push(double v)
+    {
+        m_dSum += v - m_window.Back(m_window.Size() - 1);
+        m_window.Push(v);
+        if (m_nPushed++ % m_window.Size() == 0) {
+            m_dSum = 0;
+            for (size_t k = 0; k < m_window.Size(); ++k)
+                m_dSum += m_window.Back(k);
+        }
+        return m_dSum;
+    }
+
+private:
+    CHistory m_window;
+    double m_dSum = 0;
+    size_t m_nPushed = 0;
 };
 
 // Where the top of a peak lies between samples: a parabola fitted by least squares to y(u) for

@@ -39,14 +39,7 @@ void CPulseFootFinder::Add(double x)
     if (m_n >= 2)
         m_noise.Add(std::fabs(xr - 2 * m_raw.Back(1) + m_raw.Back(2)));
 
-    m_dSum += xr - m_box.Back(m_box.Size() - 1);
-    m_box.Push(xr);
-    if (m_n % m_nSmooth == 0) {
-        m_dSum = 0;
-        for (size_t k = 0; k < m_box.Size(); ++k)
-            m_dSum += m_box.Back(k);
-    }
-    const double s = m_dSum / m_nSmooth;
+    const double s = m_box.Push(xr) / m_nSmooth;
     m_smooth.Push(s);
     // Slope at smoothed index n - m_nHalf, in counts per sample.
     const double slope = m_n >= 2 * m_nHalf ? (s - m_smooth.Back(static_cast<size_t>(2 * m_nHalf))) / (2 * m_nHalf) : 0;

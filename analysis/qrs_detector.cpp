@@ -69,28 +69,12 @@ void CQrsDetector::Add(double x)
         m_noise.Add(std::fabs(xr - 2 * m_raw.Back(1) + m_raw.Back(2)));
     // The ECG averaged over one mains period, where the R wave is placed: hum cancels out, and
     // the average's delay of (m_nMains - 1) / 2 samples is taken off again.
-    m_dBoxSum += xr - m_box.Back(m_box.Size() - 1);
-    m_box.Push(xr);
-    if (m_n % m_nMains == 0) {
-        m_dBoxSum = 0;
-        for (size_t k = 0; k < m_box.Size(); ++k)
-            m_dBoxSum += m_box.Back(k);
-    }
-    m_ecg.Push(m_dBoxSum / m_nMains);
+    m_ecg.Push(m_box.Push(xr) / m_nMains);
     const double f = m_highPass.Step(m_lowPass.Step(xr));
     m_band.Push(f);
     const double d = (2 * f + m_band.Back(m_nStep) - m_band.Back(3 * m_nStep) - 2 * m_band.Back(4 * m_nStep)) / 8;
     m_deriv.Push(d);
-    const double sq = d * d;
-    m_dSum += sq - m_squared.Back(m_squared.Size() - 1);
-    m_squared.Push(sq);
-    if (m_n % m_nWindow == 0) {
-        // Recomputed now and then so rounding never accumulates.
-        m_dSum = 0;
-        for (size_t k = 0; k < m_squared.Size(); ++k)
-            m_dSum += m_squared.Back(k);
-    }
-    const double mwi = std::max(0.0, m_dSum / m_nWindow);
+    const double mwi = std::max(0.0, m_squared.Push(d * d) / m_nWindow);
     m_floor.Add(mwi);
 
     if (m_bLearning) {

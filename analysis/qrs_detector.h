@@ -73,13 +73,11 @@ private:
     CBiquad m_highPass;
     int m_nMains;       // samples in one mains period
     CHistory m_raw;     // the last three samples, for the noise estimate
-    CHistory m_box;     // the mains-period average's window
-    double m_dBoxSum = 0;
+    CMovingSum m_box;   // the mains-period average's window
     CHistory m_ecg;     // the ECG averaged over a mains period
     CHistory m_band;
     CHistory m_deriv;
-    CHistory m_squared;
-    double m_dSum = 0;
+    CMovingSum m_squared;  // the squared derivative over the integration window
     double m_dPrevMwi = 0;
     CRunningQuantile m_noise;   // median absolute second difference of the ECG
     CRunningQuantile m_floor;   // resting level of the integrator
