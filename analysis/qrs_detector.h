@@ -40,7 +40,6 @@ public:
     void Add(double x);
     // Beats found so far and not yet taken, in order.
     std::vector<Beat>& Found() { return m_found; }
-    int64_t Samples() const { return m_n; }
 
 private:
     struct Peak {
