@@ -9,6 +9,9 @@ namespace {
 
 constexpr double PI = 3.14159265358979323846;
 constexpr double BUTTERWORTH_Q = 0.70710678118654752;
+// Median absolute second difference to the deviation of white noise: the second difference of
+// such noise has sqrt(6) times its deviation, and a normal's median magnitude is 0.6745 of it.
+constexpr double SECOND_DIFF_MAD_TO_SD = 1 / (0.6745 * 2.449489742783178);
 
 } // namespace
 
@@ -86,6 +89,17 @@ void CRunningQuantile::Add(double v)
     for (size_t k = 0; k < m_nKept; ++k)
         m_scratch.push_back(m_kept.Back(k));
     m_dValue = QuantileOf(m_scratch, m_dQ);
+}
+
+CNoiseLevel::CNoiseLevel(double fs)
+    // About two seconds, sampled at most 250 times a second.
+    : m_mad(0.5, static_cast<size_t>(AtLeastOne(fs / 250)), 500)
+{
+}
+
+double CNoiseLevel::Sd() const
+{
+    return m_mad.Value() * SECOND_DIFF_MAD_TO_SD;
 }
 
 } // namespace analysis

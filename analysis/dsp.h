@@ -1,10 +1,16 @@
 #pragma once
 // Small signal-processing pieces shared by the detectors: a second-order IIR section, a ring
-// of recent values, and a median. Plain C++, no allocation per sample.
+// of recent values and their running sum, a median, and a noise level. Plain C++, no allocation
+// per sample.
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
 namespace analysis {
+
+// A count of samples from a duration, never zero.
+inline int AtLeastOne(double v) { return std::max(1, static_cast<int>(std::lround(v))); }
 
 // Second-order section, direct form II transposed. The designs are Butterworth (Q = 1/sqrt 2)
 // by the bilinear transform, so the corner frequency is exact at any sample rate.
@@ -47,6 +53,30 @@ public:
 private:
     std::vector<double> m_values;
     size_t m_nHead = 0;
+};
+
+// Sum of the last n values pushed: the newest added and the oldest taken off, and the whole
+// window summed afresh every n pushes so rounding never accumulates.
+class CMovingSum {
+public:
+    explicit CMovingSum(size_t n = 1) : m_window(n) {}
+    // Returns the sum including v.
+    double Push(double v)
+    {
+        m_dSum += v - m_window.Back(m_window.Size() - 1);
+        m_window.Push(v);
+        if (m_nPushed++ % m_window.Size() == 0) {
+            m_dSum = 0;
+            for (size_t k = 0; k < m_window.Size(); ++k)
+                m_dSum += m_window.Back(k);
+        }
+        return m_dSum;
+    }
+
+private:
+    CHistory m_window;
+    double m_dSum = 0;
+    size_t m_nPushed = 0;
 };
 
 // Where the top of a peak lies between samples: a parabola fitted by least squares to y(u) for
@@ -101,6 +131,28 @@ private:
     std::vector<double> m_scratch;
     double m_dValue = 0;
     bool m_bHave = false;
+};
+
+// The deviation of white noise on a signal, from the running median of its absolute second
+// difference: the difference takes off slow waves, and the median the few sharp beats.
+class CNoiseLevel {
+public:
+    explicit CNoiseLevel(double fs);
+    void Add(double x)
+    {
+        m_raw.Push(x);
+        if (m_nSeen < 2)
+            ++m_nSeen;
+        else
+            m_mad.Add(std::fabs(x - 2 * m_raw.Back(1) + m_raw.Back(2)));
+    }
+    // 0 until the first estimate.
+    double Sd() const;
+
+private:
+    CHistory m_raw{3};
+    int m_nSeen = 0;  // up to 2: the earlier samples a second difference needs
+    CRunningQuantile m_mad;
 };
 
 } // namespace analysis

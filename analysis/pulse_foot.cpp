@@ -5,28 +5,16 @@
 
 namespace analysis {
 
-namespace {
-
-// Median absolute second difference to the deviation of white noise: the second difference
-// of such noise has sqrt(6) times its deviation, and a normal's median absolute value is 0.6745
-// of its deviation.
-constexpr double SECOND_DIFF_MAD_TO_SD = 1 / (0.6745 * 2.449489742783178);
-
-int AtLeastOne(double v) { return std::max(1, static_cast<int>(std::lround(v))); }
-
-} // namespace
-
 CPulseFootFinder::CPulseFootFinder(double fs, const FootParams& params)
     : m_p(params), m_dFs(fs > 0 ? fs : 1),
       m_nSmooth(AtLeastOne(params.dSmoothS * m_dFs) | 1),
       m_nHalf(AtLeastOne(params.dSlopeS * m_dFs)),
       m_nHold(AtLeastOne(params.dPeakHoldS * m_dFs)),
       m_nSearch(AtLeastOne(params.dLevelSearchS * m_dFs)),
-      m_raw(3),
+      m_noise(m_dFs),
       m_box(static_cast<size_t>(m_nSmooth)),
       // Reaches back over the learning time, whose peaks are judged at its end.
-      m_smooth(static_cast<size_t>(m_nSearch + m_nHold + 2 * m_nHalf + 2 + Samples(params.dLearnS))),
-      m_noise(0.5, static_cast<size_t>(AtLeastOne(m_dFs / 250)), 500)
+      m_smooth(static_cast<size_t>(m_nSearch + m_nHold + 2 * m_nHalf + 2 + Samples(params.dLearnS)))
 {
 }
 
@@ -35,18 +23,9 @@ void CPulseFootFinder::Add(double x)
     if (m_n == 0)
         m_dX0 = x;
     const double xr = x - m_dX0;
-    m_raw.Push(xr);
-    if (m_n >= 2)
-        m_noise.Add(std::fabs(xr - 2 * m_raw.Back(1) + m_raw.Back(2)));
+    m_noise.Add(xr);
 
-    m_dSum += xr - m_box.Back(m_box.Size() - 1);
-    m_box.Push(xr);
-    if (m_n % m_nSmooth == 0) {
-        m_dSum = 0;
-        for (size_t k = 0; k < m_box.Size(); ++k)
-            m_dSum += m_box.Back(k);
-    }
-    const double s = m_dSum / m_nSmooth;
+    const double s = m_box.Push(xr) / m_nSmooth;
     m_smooth.Push(s);
     // Slope at smoothed index n - m_nHalf, in counts per sample.
     const double slope = m_n >= 2 * m_nHalf ? (s - m_smooth.Back(static_cast<size_t>(2 * m_nHalf))) / (2 * m_nHalf) : 0;
@@ -126,8 +105,7 @@ void CPulseFootFinder::OnSlopePeak(int64_t k, double dSlope)
     double top = at(steepest);
     for (int64_t j = steepest + 1; j <= m_n; ++j)
         top = std::max(top, at(j));
-    const double noiseSd = m_noise.Value() * SECOND_DIFF_MAD_TO_SD;
-    m_found.push_back(Foot{foot, top - level > m_p.dMinSnr * noiseSd});
+    m_found.push_back(Foot{foot, top - level > m_p.dMinSnr * m_noise.Sd()});
     m_dSpk = 0.125 * dSlope + 0.875 * m_dSpk;
     m_bHaveLast = true;
     m_dLastPos = foot;

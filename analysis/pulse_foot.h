@@ -50,12 +50,10 @@ private:
 
     int64_t m_n = 0;
     double m_dX0 = 0;
-    CHistory m_raw;      // the last three samples, for the noise estimate
-    CHistory m_box;      // the moving average's window
-    double m_dSum = 0;
+    CNoiseLevel m_noise;
+    CMovingSum m_box;    // the moving average's window
     CHistory m_smooth;   // moving-average output
     double m_dPrevSlope = 0;
-    CRunningQuantile m_noise;   // median absolute second difference
 
     bool m_bCand = false;
     int64_t m_nCandK = 0;

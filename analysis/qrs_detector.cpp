@@ -11,15 +11,10 @@ namespace {
 constexpr size_t RR_KEPT = 8;
 constexpr double RR_LOW = 0.92;    // regular R-R limits around the regular average
 constexpr double RR_HIGH = 1.16;
-// Median absolute second difference to the deviation of white noise: the second difference of
-// such noise has sqrt(6) times its deviation, and a normal's median magnitude is 0.6745 of it.
-constexpr double SECOND_DIFF_MAD_TO_SD = 1 / (0.6745 * 2.449489742783178);
 // Even at the fastest heart rates the integrator is at its resting level a tenth of the time.
 constexpr double FLOOR_QUANTILE = 0.10;
 constexpr double EXTRA_LOOK_BACK_S = 0.10; // band-pass and derivative delays, with room
 constexpr double MAINS_PERIOD_S = 0.020;   // 50 Hz; 60 Hz hum is damped to a fifth
-
-int AtLeastOne(double v) { return std::max(1, static_cast<int>(std::lround(v))); }
 
 double Mean(const std::vector<double>& v)
 {
@@ -46,14 +41,13 @@ CQrsDetector::CQrsDetector(double fs, const QrsParams& params)
       m_lowPass(CBiquad::LowPass(m_dFs, std::min(params.dHighHz, 0.45 * m_dFs))),
       m_highPass(CBiquad::HighPass(m_dFs, params.dLowHz)),
       m_nMains(AtLeastOne(MAINS_PERIOD_S * m_dFs)),
-      m_raw(3),
+      m_noise(m_dFs),
       m_box(static_cast<size_t>(m_nMains)),
       m_ecg(static_cast<size_t>(m_nHold + m_nLookBack + 4)),
       m_band(static_cast<size_t>(std::max(m_nHold + m_nLookBack + 4, 4 * m_nStep + 1))),
       m_deriv(static_cast<size_t>(m_nHold + m_nWindow + 2)),
       m_squared(static_cast<size_t>(m_nWindow)),
-      // Levels over about two seconds, sampled at most 250 times a second.
-      m_noise(0.5, static_cast<size_t>(AtLeastOne(m_dFs / 250)), 500),
+      // Over about two seconds, sampled at most 250 times a second.
       m_floor(FLOOR_QUANTILE, static_cast<size_t>(AtLeastOne(m_dFs / 250)), 500)
 {
     m_learnValues.reserve(static_cast<size_t>(Samples(m_p.dLearnS)) / 4 + 1);
@@ -64,33 +58,15 @@ void CQrsDetector::Add(double x)
     if (m_n == 0)
         m_dX0 = x;  // the filters start from rest instead of from a step
     const double xr = x - m_dX0;
-    m_raw.Push(xr);
-    if (m_n >= 2)
-        m_noise.Add(std::fabs(xr - 2 * m_raw.Back(1) + m_raw.Back(2)));
+    m_noise.Add(xr);
     // The ECG averaged over one mains period, where the R wave is placed: hum cancels out, and
     // the average's delay of (m_nMains - 1) / 2 samples is taken off again.
-    m_dBoxSum += xr - m_box.Back(m_box.Size() - 1);
-    m_box.Push(xr);
-    if (m_n % m_nMains == 0) {
-        m_dBoxSum = 0;
-        for (size_t k = 0; k < m_box.Size(); ++k)
-            m_dBoxSum += m_box.Back(k);
-    }
-    m_ecg.Push(m_dBoxSum / m_nMains);
+    m_ecg.Push(m_box.Push(xr) / m_nMains);
     const double f = m_highPass.Step(m_lowPass.Step(xr));
     m_band.Push(f);
     const double d = (2 * f + m_band.Back(m_nStep) - m_band.Back(3 * m_nStep) - 2 * m_band.Back(4 * m_nStep)) / 8;
     m_deriv.Push(d);
-    const double sq = d * d;
-    m_dSum += sq - m_squared.Back(m_squared.Size() - 1);
-    m_squared.Push(sq);
-    if (m_n % m_nWindow == 0) {
-        // Recomputed now and then so rounding never accumulates.
-        m_dSum = 0;
-        for (size_t k = 0; k < m_squared.Size(); ++k)
-            m_dSum += m_squared.Back(k);
-    }
-    const double mwi = std::max(0.0, m_dSum / m_nWindow);
+    const double mwi = std::max(0.0, m_squared.Push(d * d) / m_nWindow);
     m_floor.Add(mwi);
 
     if (m_bLearning) {
@@ -236,8 +212,7 @@ void CQrsDetector::Accept(const Peak& p, bool bSearchBack)
     }
     // A heart beat stands clear of the noise in the ECG itself, and of the integrator's resting
     // level: white noise fails the first, mains hum (steady in the integrator) the second.
-    const double noiseSd = m_noise.Value() * SECOND_DIFF_MAD_TO_SD;
-    const bool bValid = p.dHeight > m_p.dMinSnr * noiseSd && p.dValue > m_p.dMinPeakToFloor * m_floor.Value();
+    const bool bValid = p.dHeight > m_p.dMinSnr * m_noise.Sd() && p.dValue > m_p.dMinPeakToFloor * m_floor.Value();
     m_found.push_back(Beat{p.dPos, bValid});
     m_bHaveLast = true;
     m_dLastPos = p.dPos;

@@ -40,7 +40,6 @@ public:
     void Add(double x);
     // Beats found so far and not yet taken, in order.
     std::vector<Beat>& Found() { return m_found; }
-    int64_t Samples() const { return m_n; }
 
 private:
     struct Peak {
@@ -72,16 +71,13 @@ private:
     CBiquad m_lowPass;
     CBiquad m_highPass;
     int m_nMains;       // samples in one mains period
-    CHistory m_raw;     // the last three samples, for the noise estimate
-    CHistory m_box;     // the mains-period average's window
-    double m_dBoxSum = 0;
+    CNoiseLevel m_noise;  // in the ECG itself
+    CMovingSum m_box;   // the mains-period average's window
     CHistory m_ecg;     // the ECG averaged over a mains period
     CHistory m_band;
     CHistory m_deriv;
-    CHistory m_squared;
-    double m_dSum = 0;
+    CMovingSum m_squared;  // the squared derivative over the integration window
     double m_dPrevMwi = 0;
-    CRunningQuantile m_noise;   // median absolute second difference of the ECG
     CRunningQuantile m_floor;   // resting level of the integrator
 
     bool m_bCand = false;

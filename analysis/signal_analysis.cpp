@@ -21,6 +21,12 @@ constexpr uint64_t MAX_FILLED_SLOTS = 65536; // lost frames filled in at one tim
 
 struct CSignalAnalysis::Detectors {
     explicit Detectors(double fs) : qrs(fs), feet{CPulseFootFinder(fs), CPulseFootFinder(fs), CPulseFootFinder(fs)} {}
+    void Add(const Sample& s)
+    {
+        qrs.Add(s.ecg);
+        for (int c = 0; c < PULSE_CHANNELS; ++c)
+            feet[c].Add(s.pulse[c]);
+    }
     CQrsDetector qrs;
     CPulseFootFinder feet[PULSE_CHANNELS];
 };
@@ -146,9 +152,7 @@ void CSignalAnalysis::Hand(const Sample& s)
         m_warmUp.push_back(s);
         return;
     }
-    m_pDet->qrs.Add(s.ecg);
-    for (int c = 0; c < PULSE_CHANNELS; ++c)
-        m_pDet->feet[c].Add(s.pulse[c]);
+    m_pDet->Add(s);
     Collect();
 }
 
@@ -165,11 +169,8 @@ void CSignalAnalysis::Configure(double fs)
     m_qwDetBase = m_qwFed - m_warmUp.size();
     std::vector<Sample> held;
     held.swap(m_warmUp);
-    for (const Sample& s : held) {
-        m_pDet->qrs.Add(s.ecg);
-        for (int c = 0; c < PULSE_CHANNELS; ++c)
-            m_pDet->feet[c].Add(s.pulse[c]);
-    }
+    for (const Sample& s : held)
+        m_pDet->Add(s);
     Collect();
 }
 

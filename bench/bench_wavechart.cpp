@@ -18,8 +18,11 @@ namespace {
 
 constexpr int kWidth = 890;
 constexpr int kHeight = 507;
-constexpr uint32_t FRAME_US = 820;  // between frames at the line rate
-constexpr int FRAMES_PER_PERIOD = 20;  // 1,219 frames/s over 60 paints/s
+// Whole microseconds between frames, and whole frames in a display period, at the line rate.
+constexpr uint32_t FRAME_US = static_cast<uint32_t>(1e6 / LINE_FRAMES_PER_S);
+constexpr int FRAMES_PER_PERIOD = static_cast<int>(LINE_FRAMES_PER_S / DISPLAY_PAINTS_PER_S);
+static_assert(FRAME_US == 820 && FRAMES_PER_PERIOD == 20,
+              "the line or display rate changed: check the frame time, the period and the budgets below");
 
 // Budgets, as shares of one core at the line rate.
 constexpr double ADD_BUDGET_PERCENT = 0.1;

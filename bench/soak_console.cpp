@@ -38,7 +38,6 @@ using std::chrono::milliseconds;
 constexpr int START_TIMEOUT_S = 60;     // for the console to start observing
 constexpr int REOPEN_TIMEOUT_S = 30;    // for it to come back after a replug
 constexpr int END_TIMEOUT_S = 30;       // for it to finish after SIGTERM
-constexpr double MEMORY_GOAL_KIB = 1024;
 
 struct Options {
     double seconds = 60;
@@ -283,34 +282,29 @@ uint64_t GoodFramesInLog(const std::string& path)
 
 // --- one run ---------------------------------------------------------------------------------
 
-struct RunResult {
-    bool ok = false;        // completed and nothing lost
-    std::string problem;
-};
-
 class Soak {
 public:
     Soak(const Options& opts, std::string dir) : m_opts(opts), m_dir(std::move(dir)) {}
 
-    RunResult Run(const char* mode, bool scroll)
+    // True when the run completed and nothing was lost.
+    bool Run(const char* mode, bool scroll)
     {
-        RunResult res;
         const std::string link = m_dir + "/sensor";
         const std::string report = m_dir + std::string("/report-") + mode;
         const std::string errPath = m_dir + std::string("/console-") + mode + ".err";
         ::unlink(report.c_str());
 
         if (!StartSim(link, 0))
-            return Fail(res, "cannot start the simulated sensor");
+            return Fail("cannot start the simulated sensor");
         ConsoleProcess console;
         std::vector<std::string> args{"--com", "1=" + link, "--auto-observe", "--diag-report", report};
         if (scroll)
             args.push_back("--scroll");
         if (!console.Start(m_opts.console, args, errPath))
-            return Fail(res, "cannot start the console");
+            return Fail("cannot start the console");
         auto observing = [](const Report& r) { return Num(r, "good_since_open") > 0; };
         if (!WaitForReport(console, report, START_TIMEOUT_S, observing))
-            return Fail(res, "the console did not start observing", errPath);
+            return Fail("the console did not start observing", errPath);
 
         Sleep(m_opts.warmup);
         const double rssStart = ResidentKiB(console.Pid());
@@ -327,7 +321,7 @@ public:
         while (Clock::now() - t0 < std::chrono::duration<double>(m_opts.seconds)) {
             std::this_thread::sleep_for(milliseconds(250));
             if (!console.Running())
-                return Fail(res, "the console ended by itself", errPath);
+                return Fail("the console ended by itself", errPath);
             const Report r = ReadReport(report);
             if (Num(r, "report") > lastReport) {
                 gapMax = std::max(gapMax, Num(r, "wave_gap_recent_ms"));
@@ -340,7 +334,7 @@ public:
         const Report r1 = ReadReport(report);
 
         if (!console.End(END_TIMEOUT_S))
-            return Fail(res, "the console did not end after SIGTERM", errPath);
+            return Fail("the console did not end after SIGTERM", errPath);
         const Report rEnd = ReadReport(report);
         const SensorSimStats st = m_sim->Stats();
         m_sim->Stop();
@@ -376,13 +370,12 @@ public:
         std::fflush(stdout);
 
         if (lost > 0)
-            return Fail(res, std::to_string(lost) + " frames lost", errPath);
+            return Fail(std::to_string(lost) + " frames lost", errPath);
         if (m_opts.faults && boxes != lossBoxes)
-            return Fail(res, "a message box other than the loss report appeared", errPath);
+            return Fail("a message box other than the loss report appeared", errPath);
         if (m_opts.verbose)
             Cat(errPath);
-        res.ok = true;
-        return res;
+        return true;
     }
 
 private:
@@ -398,16 +391,14 @@ private:
             std::fprintf(stderr, "  console: %s\n", line.c_str());
     }
 
-    RunResult& Fail(RunResult& res, const std::string& why, const std::string& errPath = std::string())
+    bool Fail(const std::string& why, const std::string& errPath = std::string())
     {
-        res.ok = false;
-        res.problem = why;
         std::fprintf(stderr, "soak-console: %s\n", why.c_str());
         if (!errPath.empty())
             Cat(errPath);
         if (m_sim)
             m_sim->Stop();
-        return res;
+        return false;
     }
 
     bool StartSim(const std::string& link, int n)
@@ -546,9 +537,9 @@ int main(int argc, char** argv)
     Soak soak(opts, dir);
     bool ok = true;
     if (opts.pageFlip)
-        ok = soak.Run("page-flip", false).ok && ok;
+        ok = soak.Run("page-flip", false) && ok;
     if (opts.scrolling)
-        ok = soak.Run("scrolling", true).ok && ok;
+        ok = soak.Run("scrolling", true) && ok;
     // The working directory goes only when everything passed; otherwise it is kept for a look.
     if (ok) {
         const std::string cmd = "rm -rf '" + dir + "'";
