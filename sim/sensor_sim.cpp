@@ -304,9 +304,11 @@ void SensorSim::Run(RunContext ctx)
         pollfd fds[2] = {{ctx.hWake, POLLIN, 0},
                          {ctx.hMaster, static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0}};
         int timeout = -1;
-        if (streaming && opts.frameWrites && out.empty()) {
+        if (streaming && opts.frameWrites && !ctx.pReplay && out.empty()) {
             // Wake for the next frame's due time; the last part under a millisecond is slept,
             // as poll counts whole milliseconds, and the poll then only looks for commands.
+            // Signals only: a replay counts no frames here, so its due time would stay in the
+            // past and the loop would spin.
             const Clock::time_point next = streamStart + std::chrono::duration_cast<Clock::duration>(
                 std::chrono::duration<double>(static_cast<double>(streamSent) / opts.rate));
             const auto wait = std::chrono::duration_cast<milliseconds>(next - Clock::now());

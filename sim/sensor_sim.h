@@ -32,7 +32,8 @@ struct SensorSimOptions {
     std::string logPath;        // capture of every byte both ways; empty: none
     std::string linkPath;       // symbolic link to the slave path; empty: none
     bool frameWrites = false;   // each data frame written on its own at its due time, so the
-                                // reader sees one serial event per frame (the costliest case)
+                                // reader sees one serial event per frame (the costliest case);
+                                // the signals only, a replay ignores it
     std::string replayPath;     // stream this capture's received bytes instead of signals; empty: none
     double replaySpeed = 1;     // pace of the replay against the recording, 0.1..20
 };
