@@ -93,7 +93,7 @@ private:
     void Run(RunContext ctx);
     // Releases the terminal, pipe, capture and link; only while no thread runs.
     void Cleanup();
-    static void Log(const RunContext& ctx, char dir, const uint8_t* data, size_t n);
+    static void Log(const RunContext& ctx, capture::Direction dir, const uint8_t* data, size_t n);
     // Plays the replay's bytes due by now instead of the signals; stops the model at its end.
     static void PumpReplay(const RunContext& ctx, class CSensorModel& model,
                            std::chrono::steady_clock::time_point now, std::vector<uint8_t>& out);
