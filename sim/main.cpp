@@ -32,7 +32,8 @@ void Usage(std::FILE* f)
         "  --log FILE    record every byte both ways as a capture (sensor-decode --dump FILE shows it)\n"
         "  --link PATH   make PATH a symbolic link to the terminal (removed on exit)\n"
         "  --frame-writes  write every data frame on its own at its due time (one serial\n"
-        "                event per frame at the reader: the costliest way to receive)\n"
+        "                event per frame at the reader: the costliest way to receive); not\n"
+        "                with --replay\n"
         "  --replay FILE stream a capture's received bytes, from its first data frame, at their\n"
         "                recorded pace, instead of the simulated signals\n"
         "  --speed X     pace of --replay against the recording (0.1..20, default 1)\n",
@@ -148,6 +149,10 @@ int main(int argc, char** argv)
 
     if (opts.replaySpeed != 1 && opts.replayPath.empty()) {
         std::fprintf(stderr, "sensor-sim: --speed needs --replay\n");
+        return 2;
+    }
+    if (opts.frameWrites && !opts.replayPath.empty()) {
+        std::fprintf(stderr, "sensor-sim: --frame-writes paces the simulated signals; it cannot be used with --replay\n");
         return 2;
     }
 

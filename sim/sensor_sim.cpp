@@ -196,12 +196,12 @@ ssize_t SensorSim::ReadMaster(int fd, uint8_t* buf, size_t n)
     return ::read(fd, buf, n);
 }
 
-void SensorSim::Log(const RunContext& ctx, char dir, const uint8_t* data, size_t n)
+void SensorSim::Log(const RunContext& ctx, capture::Direction dir, const uint8_t* data, size_t n)
 {
     if (!ctx.pLog || n == 0)
         return;
     const int64_t us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - ctx.t0).count();
-    ctx.pLog->Append(dir == '>' ? capture::Direction::Received : capture::Direction::Sent, us, data, n);
+    ctx.pLog->Append(dir, us, data, n);
 }
 
 void SensorSim::PumpReplay(const RunContext& ctx, CSensorModel& model, Clock::time_point now, std::vector<uint8_t>& out)
@@ -279,7 +279,7 @@ void SensorSim::Run(RunContext ctx)
         while (!out.empty()) {
             const ssize_t n = ::write(ctx.hMaster, out.data(), out.size());
             if (n > 0) {
-                Log(ctx, '>', out.data(), static_cast<size_t>(n));
+                Log(ctx, capture::Direction::Received, out.data(), static_cast<size_t>(n));
                 out.erase(out.begin(), out.begin() + n);
                 lastProgress = now;
             } else if (n < 0 && errno == EINTR) {
@@ -304,9 +304,11 @@ void SensorSim::Run(RunContext ctx)
         pollfd fds[2] = {{ctx.hWake, POLLIN, 0},
                          {ctx.hMaster, static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0}};
         int timeout = -1;
-        if (streaming && opts.frameWrites && out.empty()) {
+        if (streaming && opts.frameWrites && !ctx.pReplay && out.empty()) {
             // Wake for the next frame's due time; the last part under a millisecond is slept,
             // as poll counts whole milliseconds, and the poll then only looks for commands.
+            // Signals only: a replay counts no frames here, so its due time would stay in the
+            // past and the loop would spin.
             const Clock::time_point next = streamStart + std::chrono::duration_cast<Clock::duration>(
                 std::chrono::duration<double>(static_cast<double>(streamSent) / opts.rate));
             const auto wait = std::chrono::duration_cast<milliseconds>(next - Clock::now());
@@ -343,7 +345,7 @@ void SensorSim::Run(RunContext ctx)
                         masterOk = false;
                     break;
                 }
-                Log(ctx, '<', buf, static_cast<size_t>(n));
+                Log(ctx, capture::Direction::Sent, buf, static_cast<size_t>(n));
                 {
                     std::lock_guard<std::mutex> lock(m_statsLock);
                     const size_t keep = std::min(static_cast<size_t>(n), RECEIVED_LIMIT - m_received.size());

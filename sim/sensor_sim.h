@@ -32,7 +32,8 @@ struct SensorSimOptions {
     std::string logPath;        // capture of every byte both ways; empty: none
     std::string linkPath;       // symbolic link to the slave path; empty: none
     bool frameWrites = false;   // each data frame written on its own at its due time, so the
-                                // reader sees one serial event per frame (the costliest case)
+                                // reader sees one serial event per frame (the costliest case);
+                                // the signals only, a replay ignores it
     std::string replayPath;     // stream this capture's received bytes instead of signals; empty: none
     double replaySpeed = 1;     // pace of the replay against the recording, 0.1..20
 };
@@ -92,7 +93,7 @@ private:
     void Run(RunContext ctx);
     // Releases the terminal, pipe, capture and link; only while no thread runs.
     void Cleanup();
-    static void Log(const RunContext& ctx, char dir, const uint8_t* data, size_t n);
+    static void Log(const RunContext& ctx, capture::Direction dir, const uint8_t* data, size_t n);
     // Plays the replay's bytes due by now instead of the signals; stops the model at its end.
     static void PumpReplay(const RunContext& ctx, class CSensorModel& model,
                            std::chrono::steady_clock::time_point now, std::vector<uint8_t>& out);

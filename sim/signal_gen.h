@@ -74,10 +74,6 @@ public:
     double RawStatic(int ch) const { return m_dLastRawStatic[ch]; }
     // Seconds of signal time of the last sample produced.
     double Time() const { return static_cast<double>(m_qwSample - 1) / m_dRate; }
-    // R wave to pulse foot of pulse channel ch (1..3), seconds.
-    double PulseTransit(int ch) const { return m_dTransit[ch - 1]; }
-    // Mean heart rate, beats a minute.
-    double Bpm() const { return m_dBpm; }
 
     // Shapes of one beat, time in seconds from the beat's reference point; for tests too.
     // From the start of the pulse wave, 1.0 at the systolic peak; a pace below 1 shortens the

@@ -13,6 +13,7 @@
 #include <regex>
 #include <thread>
 
+#include "capture/capture_builder.h"
 #include "sensor_model.h"
 #include "capture_reader.h"
 #include "sensor_sim.h"
@@ -328,4 +329,35 @@ TEST(SensorSimPty, ReplayOfABadCaptureIsRefusedAtTheStart)
     EXPECT_FALSE(sim.Start(&error));
     EXPECT_NE(error.find(opts.replayPath), std::string::npos) << error;
     EXPECT_FALSE(sim.Running());
+}
+
+TEST(SensorSimPty, ReplayIgnoresFrameWritesAndPlaysTheCaptureToItsEnd)
+{
+    // Frame-by-frame writing paces the signals only; a replay with it set still plays every
+    // byte of the capture at the capture's pace and stops by itself at the end.
+    CaptureBuilder capture;
+    Bytes frames;
+    for (int r = 0; r < 10; ++r) {
+        Bytes read;
+        for (int k = 0; k < 5; ++k)
+            read = Concat(read, DataFrame(static_cast<uint16_t>(r * 5 + k), true));
+        capture.Recv(100000 + r * 10000, read);
+        frames = Concat(frames, read);
+    }
+    const std::string path = TempPath("replay-fw.vcap");
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(capture.Get().data()), static_cast<std::streamsize>(capture.Size()));
+
+    SensorSimOptions opts;
+    opts.replayPath = path;
+    opts.frameWrites = true;
+    SensorSim sim(opts);
+    std::string error;
+    ASSERT_TRUE(sim.Start(&error)) << error;
+    ConsoleEnd con(sim.SlavePath());
+    ASSERT_TRUE(con.Ok());
+    con.Send(START);
+    const Bytes got = con.ReadUntil(5000, [&](const Bytes& b) { return b.size() >= frames.size() + 4; });
+    EXPECT_EQ(got, Concat(frames, {0xF0, 0x1F, 0x01, 0x33}));
+    sim.Stop();
+    ::unlink(path.c_str());
 }

@@ -1,5 +1,6 @@
 // The simulated sensor's --hrv and --ptt: the R-R spread it asks for, and the command line
-// taking one or three transit times and refusing anything else.
+// taking one or three transit times and refusing anything else; and the options that only
+// fit the signals or only a replay refused in the wrong company.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -8,10 +9,12 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <fstream>
 #include <numeric>
 #include <string>
 #include <vector>
 
+#include "capture/capture_builder.h"
 #include "signal_gen.h"
 
 namespace {
@@ -93,4 +96,21 @@ TEST(SimSignalOptions, CommandLineTakesOneOrThreeTransitTimes)
     for (const char* bad : {"-1", "250", "x"}) {
         EXPECT_EQ(RunSim({"--hrv", bad}), 2) << bad;
     }
+}
+
+TEST(SimSignalOptions, CommandLineRefusesPacingOptionsInTheWrongCompany)
+{
+    // A replay keeps the capture's pace: frame-by-frame writing of the signals does not go
+    // with it (it would only spin), in either order, and a replay speed needs a replay.
+    const std::string path = "/tmp/veltrin-simopts-" + std::to_string(::getpid()) + ".vcap";
+    const Bytes file = CaptureBuilder().Recv(1000, DataFrame(7, true)).Get();
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+
+    EXPECT_EQ(RunSim({"--replay", path}), 0);
+    EXPECT_EQ(RunSim({"--replay", path, "--speed", "2"}), 0);
+    EXPECT_EQ(RunSim({"--frame-writes"}), 0);
+    EXPECT_EQ(RunSim({"--replay", path, "--frame-writes"}), 2);
+    EXPECT_EQ(RunSim({"--frame-writes", "--replay=" + path}), 2);
+    EXPECT_EQ(RunSim({"--speed", "2"}), 2);
+    ::unlink(path.c_str());
 }
