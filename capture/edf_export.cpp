@@ -110,7 +110,7 @@ bool CEdfExport::OpenFile(int64_t firstTimeUs)
     m_nFirstTimeUs = firstTimeUs;
     m_record.assign(static_cast<size_t>(lay.samplesPerRecord) * EDF_SIGNALS, 0);
     for (const auto& early : m_early)
-        Annotate(0, -1, Clip(early.second + " (before data)"));
+        Annotate(0, -1, Clip(early + " (before data)"));
     m_early.clear();
     return true;
 }
@@ -144,7 +144,6 @@ void CEdfExport::PutSample(const uint16_t words[EDF_SIGNALS])
 
 void CEdfExport::PutMissing(uint64_t n)
 {
-    m_qwMissing += n;
     for (uint64_t i = 0; i < n && m_strError.empty(); ++i)
         PutSample(m_held);
 }
@@ -188,7 +187,7 @@ void CEdfExport::OnCommandSent(const SentCommand& cmd, int64_t timeUs)
 {
     const std::string text = DescribeCommand(cmd);
     if (m_hEdf < 0) {
-        m_early.emplace_back(timeUs, text);
+        m_early.push_back(text);
         return;
     }
     if (timeUs == NO_TIME || m_nFirstTimeUs == NO_TIME)

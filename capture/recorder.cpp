@@ -13,8 +13,7 @@ bool CCaptureRecorder::Start(const std::string& strPath, int* pSystemError)
     Stop();
     m_strPath = strPath;
     if (m_bPortOpen) {
-        std::string strError;
-        if (!BeginFile(&strError, pSystemError))
+        if (!BeginFile(pSystemError))
             return false;
         SetState(State::Recording);
         return true;
@@ -32,7 +31,7 @@ bool CCaptureRecorder::Start(const std::string& strPath, int* pSystemError)
     return true;
 }
 
-bool CCaptureRecorder::BeginFile(std::string* pError, int* pSystemError)
+bool CCaptureRecorder::BeginFile(int* pSystemError)
 {
     CaptureHeader header;
     header.start = NowIso8601();
@@ -43,8 +42,6 @@ bool CCaptureRecorder::BeginFile(std::string* pError, int* pSystemError)
     m_qwStartUs = Platform().GetMicroseconds();
     if (m_writer.Open(m_strPath, header))
         return true;
-    if (pError)
-        *pError = m_writer.Error();
     if (pSystemError)
         *pSystemError = m_writer.SystemError();
     return false;
@@ -104,7 +101,7 @@ void CCaptureRecorder::OnPortOpened(int nPort, const std::string& strPath, const
     if (m_state != State::Waiting)
         return;
     int nErr = 0;
-    if (BeginFile(nullptr, &nErr)) {
+    if (BeginFile(&nErr)) {
         SetState(State::Recording);
         return;
     }

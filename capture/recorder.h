@@ -52,7 +52,7 @@ public:
     void OnBytesSent(const uint8_t* pBytes, int nCount) override;
 
 private:
-    bool BeginFile(std::string* pError, int* pSystemError);
+    bool BeginFile(int* pSystemError);
     void Append(Direction dir, const uint8_t* pBytes, int nCount);
     void SetState(State state);
 

@@ -186,7 +186,6 @@ public:
     explicit CPendingFile(std::string path) : m_path(std::move(path)), m_temp(m_path + ".part") {}
     ~CPendingFile() { Discard(); }
     const std::string& TempPath() const { return m_temp; }
-    const std::string& Path() const { return m_path; }
     void MarkCreated() { m_bCreated = true; }
     bool Commit(std::string& error)
     {
