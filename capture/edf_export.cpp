@@ -110,7 +110,7 @@ bool CEdfExport::OpenFile(int64_t firstTimeUs)
     m_nFirstTimeUs = firstTimeUs;
     m_record.assign(static_cast<size_t>(lay.samplesPerRecord) * EDF_SIGNALS, 0);
     for (const auto& early : m_early)
-        Annotate(0, -1, Clip(early + " (before data)"));
+        Annotate(0, -1, early + " (before data)");
     m_early.clear();
     return true;
 }
@@ -127,6 +127,11 @@ void CEdfExport::Annotate(int64_t onset100us, int64_t duration100us, const std::
     if (edfwrite_annotation_utf8(m_hEdf, std::max<int64_t>(0, onset100us), duration100us, Clip(text).c_str()) != 0)
         SetError("EDFlib refused an annotation for " + m_strPath);
     ++m_qwAnnotations;
+}
+
+void CEdfExport::AnnotateStretch(uint64_t first, uint64_t n, const std::string& text)
+{
+    Annotate(SampleOnset(first), SampleOnset(first + n) - SampleOnset(first), text);
 }
 
 void CEdfExport::PutSample(const uint16_t words[EDF_SIGNALS])
@@ -152,8 +157,7 @@ void CEdfExport::CloseMissingStretch()
 {
     if (m_qwStretchLen == 0)
         return;
-    Annotate(SampleOnset(m_qwStretchStart), SampleOnset(m_qwStretchStart + m_qwStretchLen) - SampleOnset(m_qwStretchStart),
-             "BAD missing sample: check byte");
+    AnnotateStretch(m_qwStretchStart, m_qwStretchLen, "BAD missing sample: check byte");
     m_qwStretchLen = 0;
 }
 
@@ -204,8 +208,7 @@ void CEdfExport::OnRunStart(int nRun, int64_t timeUs)
             std::llround(static_cast<double>(timeUs - m_nFirstTimeUs) * m_plan.layout.SampleRate() / 1e6);
         if (target > static_cast<int64_t>(m_qwIndex)) {
             const uint64_t n = static_cast<uint64_t>(target) - m_qwIndex;
-            Annotate(SampleOnset(m_qwIndex), SampleOnset(m_qwIndex + n) - SampleOnset(m_qwIndex),
-                     "BAD pause between data runs");
+            AnnotateStretch(m_qwIndex, n, "BAD pause between data runs");
             PutMissing(n);
         }
     }
@@ -236,8 +239,7 @@ bool CEdfExport::Finish()
         pad += (annotations - room + perRecord - 1) / perRecord * n;
     }
     if (pad > 0 && m_strError.empty()) {
-        Annotate(SampleOnset(m_qwIndex), SampleOnset(m_qwIndex + pad) - SampleOnset(m_qwIndex),
-                 "BAD padding after the data");
+        AnnotateStretch(m_qwIndex, pad, "BAD padding after the data");
         for (uint64_t i = 0; i < pad && m_strError.empty(); ++i)
             PutSample(m_held);
         m_qwIndex -= pad;  // padding is not data

@@ -68,6 +68,8 @@ private:
     void PutMissing(uint64_t n);
     void CloseMissingStretch();
     void Annotate(int64_t onset100us, int64_t duration100us, const std::string& text);
+    // An annotation lasting from sample first for n samples.
+    void AnnotateStretch(uint64_t first, uint64_t n, const std::string& text);
     int64_t SampleOnset(uint64_t index) const;
     bool SetError(const std::string& text);
 

@@ -69,13 +69,18 @@ void CCaptureRecorder::Tick()
 {
     if (m_state != State::Recording)
         return;
-    if (!m_writer.Flush()) {
-        const int nErr = m_writer.SystemError();
-        m_writer.Close();
-        SetState(State::Idle);
-        if (m_pListener)
-            m_pListener->OnRecorderFailed(m_strPath, nErr, false);
-    }
+    if (!m_writer.Flush())
+        FailWriting();
+}
+
+// The file could not be written: the recording ends and the listener is told the system's reason.
+void CCaptureRecorder::FailWriting()
+{
+    const int nErr = m_writer.SystemError();
+    m_writer.Close();
+    SetState(State::Idle);
+    if (m_pListener)
+        m_pListener->OnRecorderFailed(m_strPath, nErr, false);
 }
 
 int64_t CCaptureRecorder::ElapsedUs() const
@@ -126,13 +131,8 @@ void CCaptureRecorder::Append(Direction dir, const uint8_t* pBytes, int nCount)
 {
     if (m_state != State::Recording || nCount <= 0)
         return;
-    if (m_writer.Append(dir, ElapsedUs(), pBytes, static_cast<size_t>(nCount)))
-        return;
-    const int nErr = m_writer.SystemError();
-    m_writer.Close();
-    SetState(State::Idle);
-    if (m_pListener)
-        m_pListener->OnRecorderFailed(m_strPath, nErr, false);
+    if (!m_writer.Append(dir, ElapsedUs(), pBytes, static_cast<size_t>(nCount)))
+        FailWriting();
 }
 
 void CCaptureRecorder::OnBytesReceived(const uint8_t* pBytes, int nCount)

@@ -54,6 +54,7 @@ public:
 private:
     bool BeginFile(int* pSystemError);
     void Append(Direction dir, const uint8_t* pBytes, int nCount);
+    void FailWriting();
     void SetState(State state);
 
     IRecorderListener* m_pListener = nullptr;
