@@ -6,6 +6,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform.h"
+
 namespace capture {
 
 namespace {
@@ -128,11 +130,10 @@ std::string NowIso8601()
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
     std::tm local{};
     std::tm utc{};
+    ToLocalTime(t, local);
 #ifdef _WIN32
-    localtime_s(&local, &t);
     gmtime_s(&utc, &t);
 #else
-    localtime_r(&t, &local);
     gmtime_r(&t, &utc);
 #endif
     // The offset from the two broken-down times, so no platform's %z is relied on.

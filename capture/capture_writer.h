@@ -40,7 +40,6 @@ public:
     const std::string& Path() const { return m_strPath; }
     // Bytes of the file so far, header included (buffered ones too).
     uint64_t BytesWritten() const { return m_qwBytes; }
-    int64_t LastTimeUs() const { return m_nLastTimeUs; }
 
 private:
     bool Write(const void* pData, size_t n);

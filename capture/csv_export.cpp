@@ -23,7 +23,6 @@ void CCsvExport::OnDataFrame(const uint8_t block[17], bool checkOk, int64_t time
                  unsigned(BlockWordAt(block, WORD_STATIC3)), unsigned(BlockWordAt(block, WORD_PULSE1)),
                  unsigned(BlockWordAt(block, WORD_PULSE2)), unsigned(BlockWordAt(block, WORD_PULSE3)),
                  unsigned(BlockWordAt(block, WORD_ECG)), unsigned(BlockWordAt(block, WORD_VOLUME)));
-    ++m_qwRows;
 }
 
 } // namespace capture

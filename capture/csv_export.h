@@ -16,11 +16,9 @@ class CCsvExport : public ISessionListener {
 public:
     explicit CCsvExport(std::FILE* pOut);
     void OnDataFrame(const uint8_t block[17], bool checkOk, int64_t timeUs) override;
-    uint64_t Rows() const { return m_qwRows; }
 private:
     std::FILE* m_pOut = nullptr;
     uint64_t m_qwSample = 0;
-    uint64_t m_qwRows = 0;
 };
 
 } // namespace capture

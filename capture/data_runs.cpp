@@ -16,8 +16,6 @@ void CRunTracker::OnDataFrame(const uint8_t* /*block*/, bool /*checkOk*/, int64_
         if (m_pListener)
             m_pListener->OnRunStart(m_nRuns, timeUs);
     }
-    if (m_qwFrames == 0)
-        m_nFirstTimeUs = timeUs;
     ++m_qwFrames;
     ++m_qwRunCount;
     m_nLastTimeUs = timeUs;

@@ -31,11 +31,8 @@ public:
     void OnStopAck(int64_t timeUs) override;
     void Finish();
 
-    bool InRun() const { return m_bInRun; }
     int Runs() const { return m_nRuns; }
     uint64_t DataFrames() const { return m_qwFrames; }
-    int64_t FirstDataTimeUs() const { return m_nFirstTimeUs; }
-    int64_t LastDataTimeUs() const { return m_nLastTimeUs; }
     // Frames a second from the times of the frames within runs (least squares of time on frame
     // number over the last frame of each read, each run with its own offset); 0 when the times
     // cannot tell (no run has reads at two different times).
@@ -49,7 +46,6 @@ private:
     bool m_bInRun = false;
     int m_nRuns = 0;
     uint64_t m_qwFrames = 0;
-    int64_t m_nFirstTimeUs = NO_TIME;
     int64_t m_nLastTimeUs = NO_TIME;
     // The current run, kept as running means and co-moments so long runs stay precise.
     uint64_t m_qwRunCount = 0;    // data frames of the current run

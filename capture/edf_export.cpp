@@ -110,7 +110,7 @@ bool CEdfExport::OpenFile(int64_t firstTimeUs)
     m_nFirstTimeUs = firstTimeUs;
     m_record.assign(static_cast<size_t>(lay.samplesPerRecord) * EDF_SIGNALS, 0);
     for (const auto& early : m_early)
-        Annotate(0, -1, Clip(early.second + " (before data)"));
+        Annotate(0, -1, early + " (before data)");
     m_early.clear();
     return true;
 }
@@ -129,6 +129,11 @@ void CEdfExport::Annotate(int64_t onset100us, int64_t duration100us, const std::
     ++m_qwAnnotations;
 }
 
+void CEdfExport::AnnotateStretch(uint64_t first, uint64_t n, const std::string& text)
+{
+    Annotate(SampleOnset(first), SampleOnset(first + n) - SampleOnset(first), text);
+}
+
 void CEdfExport::PutSample(const uint16_t words[EDF_SIGNALS])
 {
     const int n = m_plan.layout.samplesPerRecord;
@@ -144,7 +149,6 @@ void CEdfExport::PutSample(const uint16_t words[EDF_SIGNALS])
 
 void CEdfExport::PutMissing(uint64_t n)
 {
-    m_qwMissing += n;
     for (uint64_t i = 0; i < n && m_strError.empty(); ++i)
         PutSample(m_held);
 }
@@ -153,8 +157,7 @@ void CEdfExport::CloseMissingStretch()
 {
     if (m_qwStretchLen == 0)
         return;
-    Annotate(SampleOnset(m_qwStretchStart), SampleOnset(m_qwStretchStart + m_qwStretchLen) - SampleOnset(m_qwStretchStart),
-             "BAD missing sample: check byte");
+    AnnotateStretch(m_qwStretchStart, m_qwStretchLen, "BAD missing sample: check byte");
     m_qwStretchLen = 0;
 }
 
@@ -188,7 +191,7 @@ void CEdfExport::OnCommandSent(const SentCommand& cmd, int64_t timeUs)
 {
     const std::string text = DescribeCommand(cmd);
     if (m_hEdf < 0) {
-        m_early.emplace_back(timeUs, text);
+        m_early.push_back(text);
         return;
     }
     if (timeUs == NO_TIME || m_nFirstTimeUs == NO_TIME)
@@ -205,8 +208,7 @@ void CEdfExport::OnRunStart(int nRun, int64_t timeUs)
             std::llround(static_cast<double>(timeUs - m_nFirstTimeUs) * m_plan.layout.SampleRate() / 1e6);
         if (target > static_cast<int64_t>(m_qwIndex)) {
             const uint64_t n = static_cast<uint64_t>(target) - m_qwIndex;
-            Annotate(SampleOnset(m_qwIndex), SampleOnset(m_qwIndex + n) - SampleOnset(m_qwIndex),
-                     "BAD pause between data runs");
+            AnnotateStretch(m_qwIndex, n, "BAD pause between data runs");
             PutMissing(n);
         }
     }
@@ -237,8 +239,7 @@ bool CEdfExport::Finish()
         pad += (annotations - room + perRecord - 1) / perRecord * n;
     }
     if (pad > 0 && m_strError.empty()) {
-        Annotate(SampleOnset(m_qwIndex), SampleOnset(m_qwIndex + pad) - SampleOnset(m_qwIndex),
-                 "BAD padding after the data");
+        AnnotateStretch(m_qwIndex, pad, "BAD padding after the data");
         for (uint64_t i = 0; i < pad && m_strError.empty(); ++i)
             PutSample(m_held);
         m_qwIndex -= pad;  // padding is not data

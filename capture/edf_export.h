@@ -60,10 +60,6 @@ public:
     bool Finish();
     const std::string& Error() const { return m_strError; }
 
-    uint64_t Samples() const { return m_qwIndex; }
-    uint64_t MissingSamples() const { return m_qwMissing; }
-    uint64_t Annotations() const { return m_qwAnnotations; }
-
 private:
     void OnRunStart(int nRun, int64_t timeUs) override;
     void OnRunEnd(int nRun, int64_t lastTimeUs, uint64_t nFrames) override;
@@ -72,6 +68,8 @@ private:
     void PutMissing(uint64_t n);
     void CloseMissingStretch();
     void Annotate(int64_t onset100us, int64_t duration100us, const std::string& text);
+    // An annotation lasting from sample first for n samples.
+    void AnnotateStretch(uint64_t first, uint64_t n, const std::string& text);
     int64_t SampleOnset(uint64_t index) const;
     bool SetError(const std::string& text);
 
@@ -82,14 +80,13 @@ private:
     std::string m_strError;
     int64_t m_nFirstTimeUs = NO_TIME;   // time of the first data frame: the file's start
     uint64_t m_qwIndex = 0;             // samples so far
-    uint64_t m_qwMissing = 0;
     uint64_t m_qwAnnotations = 0;
     uint64_t m_qwStretchStart = 0;      // first sample of the open run of bad checks
     uint64_t m_qwStretchLen = 0;
     uint16_t m_held[EDF_SIGNALS] = {};  // last good sample, repeated where one is missing
     std::vector<int16_t> m_record;      // one data record, signal after signal
     int m_nInRecord = 0;
-    std::vector<std::pair<int64_t, std::string>> m_early;  // commands before the first data frame
+    std::vector<std::string> m_early;  // commands before the first data frame
 };
 
 } // namespace capture

@@ -13,8 +13,7 @@ bool CCaptureRecorder::Start(const std::string& strPath, int* pSystemError)
     Stop();
     m_strPath = strPath;
     if (m_bPortOpen) {
-        std::string strError;
-        if (!BeginFile(&strError, pSystemError))
+        if (!BeginFile(pSystemError))
             return false;
         SetState(State::Recording);
         return true;
@@ -32,7 +31,7 @@ bool CCaptureRecorder::Start(const std::string& strPath, int* pSystemError)
     return true;
 }
 
-bool CCaptureRecorder::BeginFile(std::string* pError, int* pSystemError)
+bool CCaptureRecorder::BeginFile(int* pSystemError)
 {
     CaptureHeader header;
     header.start = NowIso8601();
@@ -43,8 +42,6 @@ bool CCaptureRecorder::BeginFile(std::string* pError, int* pSystemError)
     m_qwStartUs = Platform().GetMicroseconds();
     if (m_writer.Open(m_strPath, header))
         return true;
-    if (pError)
-        *pError = m_writer.Error();
     if (pSystemError)
         *pSystemError = m_writer.SystemError();
     return false;
@@ -72,13 +69,18 @@ void CCaptureRecorder::Tick()
 {
     if (m_state != State::Recording)
         return;
-    if (!m_writer.Flush()) {
-        const int nErr = m_writer.SystemError();
-        m_writer.Close();
-        SetState(State::Idle);
-        if (m_pListener)
-            m_pListener->OnRecorderFailed(m_strPath, nErr, false);
-    }
+    if (!m_writer.Flush())
+        FailWriting();
+}
+
+// The file could not be written: the recording ends and the listener is told the system's reason.
+void CCaptureRecorder::FailWriting()
+{
+    const int nErr = m_writer.SystemError();
+    m_writer.Close();
+    SetState(State::Idle);
+    if (m_pListener)
+        m_pListener->OnRecorderFailed(m_strPath, nErr, false);
 }
 
 int64_t CCaptureRecorder::ElapsedUs() const
@@ -104,7 +106,7 @@ void CCaptureRecorder::OnPortOpened(int nPort, const std::string& strPath, const
     if (m_state != State::Waiting)
         return;
     int nErr = 0;
-    if (BeginFile(nullptr, &nErr)) {
+    if (BeginFile(&nErr)) {
         SetState(State::Recording);
         return;
     }
@@ -129,13 +131,8 @@ void CCaptureRecorder::Append(Direction dir, const uint8_t* pBytes, int nCount)
 {
     if (m_state != State::Recording || nCount <= 0)
         return;
-    if (m_writer.Append(dir, ElapsedUs(), pBytes, static_cast<size_t>(nCount)))
-        return;
-    const int nErr = m_writer.SystemError();
-    m_writer.Close();
-    SetState(State::Idle);
-    if (m_pListener)
-        m_pListener->OnRecorderFailed(m_strPath, nErr, false);
+    if (!m_writer.Append(dir, ElapsedUs(), pBytes, static_cast<size_t>(nCount)))
+        FailWriting();
 }
 
 void CCaptureRecorder::OnBytesReceived(const uint8_t* pBytes, int nCount)

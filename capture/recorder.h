@@ -52,8 +52,9 @@ public:
     void OnBytesSent(const uint8_t* pBytes, int nCount) override;
 
 private:
-    bool BeginFile(std::string* pError, int* pSystemError);
+    bool BeginFile(int* pSystemError);
     void Append(Direction dir, const uint8_t* pBytes, int nCount);
+    void FailWriting();
     void SetState(State state);
 
     IRecorderListener* m_pListener = nullptr;

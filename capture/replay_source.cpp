@@ -94,7 +94,6 @@ bool CReplaySource::Rewind(std::string* pError)
     m_pReader = std::make_unique<CCaptureReader>(*m_pSource);
     m_bEnded = false;
     m_bHaveRec = false;
-    m_qwPlayed = 0;
     if (!m_pReader->ReadHeader()) {
         if (pError)
             *pError = m_strPath + ": " + m_pReader->Error();
@@ -146,7 +145,6 @@ bool CReplaySource::Pump(int64_t nowUs, std::vector<uint8_t>& out)
     const int64_t dueCapUs = m_nStartCapUs + static_cast<int64_t>(static_cast<double>(nowUs - m_nStartNowUs) * m_dSpeed);
     while (m_bHaveRec && m_rec.timeUs <= dueCapUs) {
         out.insert(out.end(), m_rec.bytes.begin() + static_cast<std::ptrdiff_t>(m_nRecPos), m_rec.bytes.end());
-        m_qwPlayed += m_rec.bytes.size() - m_nRecPos;
         NextReceived(nullptr);
     }
     if (m_bHaveRec) {

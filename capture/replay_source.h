@@ -36,9 +36,6 @@ public:
     bool Pump(int64_t nowUs, std::vector<uint8_t>& out);
 
     bool Playing() const { return m_bPlaying; }
-    double Speed() const { return m_dSpeed; }
-    // Bytes handed out since the last rewind.
-    uint64_t BytesPlayed() const { return m_qwPlayed; }
 
 private:
     bool Rewind(std::string* pError);
@@ -58,7 +55,6 @@ private:
     bool m_bPlaying = false;
     int64_t m_nStartNowUs = 0;     // caller's clock at Start
     int64_t m_nStartCapUs = 0;     // capture's clock at Start
-    uint64_t m_qwPlayed = 0;
 };
 
 } // namespace capture

@@ -7,17 +7,6 @@ namespace capture {
 
 namespace {
 
-bool IsCommandCode(uint8_t code)
-{
-    switch (code) {
-    case proto::CODE_INFO: case proto::CODE_START: case proto::CODE_STOP: case proto::CODE_ZERO:
-    case proto::CODE_CALIBRATE: case proto::CODE_DATE: case proto::CODE_GAIN:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // "pulse 1", "ECG", ... for gain; "channel 1" ... for zero and calibrate.
 std::string UnitName(uint8_t address, bool bGain)
 {
@@ -74,7 +63,7 @@ std::vector<SentCommand> CSentCommandParser::Feed(const uint8_t* pData, size_t n
         if (!bad && avail > 2)
             bad = p[2] != 1 && p[2] != 2;
         if (!bad && avail > 3)
-            bad = !IsCommandCode(p[3]);
+            bad = !proto::IsCommandCode(p[3]);
         if (bad) {
             ++pos;
             continue;

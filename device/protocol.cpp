@@ -6,6 +6,17 @@ namespace proto {
 
 bool CommandHasValue(uint8_t code) { return code == CODE_CALIBRATE || code == CODE_GAIN; }
 
+bool IsCommandCode(uint8_t code)
+{
+    switch (code) {
+    case CODE_INFO: case CODE_START: case CODE_STOP: case CODE_ZERO:
+    case CODE_CALIBRATE: case CODE_DATE: case CODE_GAIN:
+        return true;
+    default:
+        return false;
+    }
+}
+
 int BuildCommandFrame(uint8_t code, uint8_t address, uint8_t value, uint8_t* out)
 {
     const bool hasValue = CommandHasValue(code);

@@ -48,6 +48,8 @@ enum BlockWord {
 
 // True for the codes whose command frame carries a value byte (5-byte form).
 bool CommandHasValue(uint8_t code);
+// True for the seven codes the sensor accepts as commands.
+bool IsCommandCode(uint8_t code);
 
 // Writes the command frame for code/address/value into out (room for MAX_COMMAND_LEN bytes)
 // and returns its length: 4 (F0 aa 01 cc) or 5 (F0 aa 02 cc vv).

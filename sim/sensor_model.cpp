@@ -8,17 +8,6 @@ using namespace proto;
 
 namespace {
 
-bool IsCommandCode(uint8_t code)
-{
-    switch (code) {
-    case CODE_INFO: case CODE_START: case CODE_STOP: case CODE_ZERO:
-    case CODE_CALIBRATE: case CODE_DATE: case CODE_GAIN:
-        return true;
-    default:
-        return false;
-    }
-}
-
 int PulseChannel(uint8_t address)   // 0..2, or -1
 {
     return (address >= ADDR_CH1 && address <= ADDR_CH3) ? address - ADDR_CH1 : -1;

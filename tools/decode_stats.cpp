@@ -27,9 +27,9 @@ CDecodeStats::CDecodeStats(const capture::CSessionDecoder& decoder, double rateH
 uint64_t CDecodeStats::TimeOf(int64_t timeUs) const
 {
     // A plain stream's frames are placed one sample period apart.
-    if (m_dRate > 0 || timeUs < 0)
-        return m_dRate > 0 ? static_cast<uint64_t>(static_cast<double>(m_qwFrames) * 1e6 / m_dRate) : m_qwLastUs;
-    return static_cast<uint64_t>(timeUs);
+    if (m_dRate > 0)
+        return static_cast<uint64_t>(static_cast<double>(m_qwFrames) * 1e6 / m_dRate);
+    return timeUs < 0 ? m_qwLastUs : static_cast<uint64_t>(timeUs);
 }
 
 void CDecodeStats::OnDataFrame(const uint8_t block[17], bool checkOk, int64_t timeUs)

@@ -186,7 +186,6 @@ public:
     explicit CPendingFile(std::string path) : m_path(std::move(path)), m_temp(m_path + ".part") {}
     ~CPendingFile() { Discard(); }
     const std::string& TempPath() const { return m_temp; }
-    const std::string& Path() const { return m_path; }
     void MarkCreated() { m_bCreated = true; }
     bool Commit(std::string& error)
     {
@@ -225,8 +224,9 @@ private:
     {
         return Fail(m_name + ": offset " + std::to_string(reader.ErrorOffset()) + ": " + reader.Error());
     }
-    // Reads a capture's records to the end into the decoder; 0, or the exit code of a failure.
-    int ReadRecords(CCaptureReader& reader, CSessionDecoder& decoder, bool bDump);
+    // Reads a capture's records to the end into the decoder (none: only checks them); 0, or the
+    // exit code of a failure.
+    int ReadRecords(CCaptureReader& reader, CSessionDecoder* pDecoder, bool bDump);
     void ReadPlain(IByteSource& source, CSessionDecoder& decoder);
 
     const Options& m_opts;
@@ -236,7 +236,7 @@ private:
     bool m_bWarnedPartial = false;
 };
 
-int CDecodeRun::ReadRecords(CCaptureReader& reader, CSessionDecoder& decoder, bool bDump)
+int CDecodeRun::ReadRecords(CCaptureReader& reader, CSessionDecoder* pDecoder, bool bDump)
 {
     CaptureRecord rec;
     for (;;) {
@@ -259,10 +259,12 @@ int CDecodeRun::ReadRecords(CCaptureReader& reader, CSessionDecoder& decoder, bo
             return FailAt(reader);
         if (bDump)
             DumpRecord(m_out, rec);
+        if (!pDecoder)
+            continue;
         if (rec.dir == Direction::Received)
-            decoder.Received(rec.bytes.data(), rec.bytes.size(), rec.timeUs);
+            pDecoder->Received(rec.bytes.data(), rec.bytes.size(), rec.timeUs);
         else
-            decoder.Sent(rec.bytes.data(), rec.bytes.size(), rec.timeUs);
+            pDecoder->Sent(rec.bytes.data(), rec.bytes.size(), rec.timeUs);
     }
 }
 
@@ -327,8 +329,8 @@ int CDecodeRun::Run(IByteSource& stdinSource)
         return Fail("--edf of a capture read from a pipe needs --rate HZ (the rate is measured in a first pass "
                     "over a FILE)");
 
-    // First pass over a capture file: check it whole before anything is written, measure the
-    // frame rate and count what the EDF+ file will hold.
+    // First pass over a capture file: check it whole before anything is written and, for --edf,
+    // measure the frame rate and count what the EDF+ file will hold.
     double rate = m_opts.rate;
     uint64_t nPlanFrames = 0;
     [[maybe_unused]] uint64_t nPlanAnnotations = 0;  // used by the EDF+ export only
@@ -336,10 +338,13 @@ int CDecodeRun::Run(IByteSource& stdinSource)
         CCaptureReader reader(freshSource());
         if (!reader.ReadHeader())
             return FailAt(reader);
-        CSessionDecoder scan;
+        std::unique_ptr<CSessionDecoder> scan;
         CPlanCounter counter;
-        scan.AddListener(&counter);
-        if (const int rc = ReadRecords(reader, scan, false))
+        if (bEdf) {
+            scan = std::make_unique<CSessionDecoder>();
+            scan->AddListener(&counter);
+        }
+        if (const int rc = ReadRecords(reader, scan.get(), false))
             return rc;
         counter.m_runs.Finish();
         nPlanFrames = counter.m_runs.DataFrames();
@@ -398,7 +403,7 @@ int CDecodeRun::Run(IByteSource& stdinSource)
         EdfPlan plan;
         // Without a first pass the annotations are not counted: room for a few a record, and
         // the end of the file is extended if more come.
-        plan.layout = PlanEdfLayout(rate, nPlanFrames, bRewind ? nPlanAnnotations : 0);
+        plan.layout = PlanEdfLayout(rate, nPlanFrames, nPlanAnnotations);
         if (!bRewind)
             plan.layout.annotationSignals = 4;
         if (bCapture) {
@@ -414,7 +419,7 @@ int CDecodeRun::Run(IByteSource& stdinSource)
     if (bCapture) {
         if (m_opts.dump)
             DumpHeader(m_out, header);
-        if (const int rc = ReadRecords(reader, decoder, m_opts.dump))
+        if (const int rc = ReadRecords(reader, &decoder, m_opts.dump))
             return rc;
     } else {
         ReadPlain(source, decoder);
