@@ -23,8 +23,9 @@ constexpr int WAVE_BUF_LEN = 6800;
 
 constexpr int WAVE_ZOOM_MIN = 10;  // lower zoom limit of each axis, percent
 constexpr int WAVE_ZOOM_STEP = 5;  // change per zoom command on each axis switched on
-// Samples a pixel column holds on average from which the traces are drawn from their envelopes.
-constexpr int ENVELOPE_MIN_PER_COLUMN = 2;
+// Samples a pixel column holds on average from which the traces are drawn from their column
+// envelopes (at four a column the envelope keeps too many points to pay for itself).
+constexpr int ENVELOPE_MIN_PER_COLUMN = 5;
 
 // Colours as COLORREF values (0x00BBGGRR: red is the low byte).
 constexpr uint32_t WAVE_CLR_FIELD = 0x00C00000;     // dark blue

@@ -140,8 +140,8 @@ void CWaveChart::DrawTraces(QPainter& dc, const WaveRect& rcLogical, const QRect
     for (int k = kLo; k <= kHi; ++k)
         px[k - kLo] = map.LPtoDPx(k);
 
-    // Where two or more samples share a pixel column on average, each trace is drawn from its
-    // column envelope, which lights the same pixels with at most four points a column.
+    // Where many samples share a pixel column, each trace is drawn from its column envelope,
+    // which lights the same pixels with fewer points.
     const bool bEnvelope = m_bEnvelope && n >= ENVELOPE_MIN_PER_COLUMN * (px[n - 1] - px[0] + 1);
     const QPen penEntry = dc.pen();
     const int kSplit = std::clamp(run.nHead, kLo, kHi + 1); // first position read from index 0
