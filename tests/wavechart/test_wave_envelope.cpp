@@ -96,14 +96,14 @@ TEST(WaveEnvelope, SamePixelsAsEveryPointForAnyDensity)
     }
 }
 
-// The control in both modes, at the X zooms where it draws from the envelope (5 to 10 samples
+// The control in both modes, at the X zooms where it draws from the envelope (5.5 to 10 samples
 // a column), with signals of several rates (the synthetic pulse every sample, every 4th and
 // every 16th) and noise, after the ring wrapped.
 TEST(WaveEnvelope, ControlDrawsTheSamePixelsWithAndWithoutIt)
 {
     std::mt19937 rng(5);
     for (bool bScroll : {false, true}) {
-        for (int nZoomX : {10, 15, 20}) {
+        for (int nZoomX : {10, 15, 18}) {
             for (int nStep : {1, 4, 16, 0}) {
                 auto chart = MakeChart(890, 507);
                 chart->m_nZoomX = nZoomX;
