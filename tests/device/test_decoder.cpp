@@ -271,7 +271,7 @@ TEST(DestroyedFrames, TheRuleOnOneWindow)
         {"two header bytes hit", Cat({{0x00, 0x00}, Slice(DataFrame(1), 2, 21)}), false},
         {"sync and code hit", Cat({{0x00}, Slice(DataFrame(1), 1, 3), {0x31}, Slice(DataFrame(1), 4, 21)}), false},
         {"check fails", DataFrame(1, false), false},
-        {"a block byte and the header hit", Hit(1, 0, 1)[0] == 0xF1 ? Cat({{0xF1}, Slice(Hit(1, 9, 4), 1, 21)}) : Bytes(), false},
+        {"a block byte and the sync byte hit", [] { Bytes w = Hit(1, 9, 4); w[0] ^= 1; return w; }(), false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(IsDestroyedDataFrame(c.window.data()), c.destroyed) << c.name;
