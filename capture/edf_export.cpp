@@ -20,6 +20,9 @@ namespace {
 constexpr int EDF_MAX_ANNOTATION_SIGNALS = 64;
 constexpr int MIN_RECORD_10US = 3125;      // 1/32 s, the shortest record planned
 constexpr int32_t COUNT_OFFSET = 32768;    // count 0 is digital -32768
+// Why a data frame left a missing sample, in its stretch's annotation.
+constexpr const char* MISSING_CHECK = "check byte";
+constexpr const char* MISSING_DESTROYED = "frame header hit";
 
 std::string Clip(std::string text)
 {
@@ -157,8 +160,20 @@ void CEdfExport::CloseMissingStretch()
 {
     if (m_qwStretchLen == 0)
         return;
-    AnnotateStretch(m_qwStretchStart, m_qwStretchLen, "BAD missing sample: check byte");
+    AnnotateStretch(m_qwStretchStart, m_qwStretchLen, std::string("BAD missing sample: ") + m_pszStretchWhy);
     m_qwStretchLen = 0;
+}
+
+void CEdfExport::MissingFrame(const char* pszWhy)
+{
+    if (m_qwStretchLen > 0 && m_pszStretchWhy != pszWhy)
+        CloseMissingStretch();
+    if (m_qwStretchLen == 0) {
+        m_qwStretchStart = m_qwIndex;
+        m_pszStretchWhy = pszWhy;
+    }
+    ++m_qwStretchLen;
+    PutMissing(1);
 }
 
 void CEdfExport::OnDataFrame(const uint8_t block[17], bool checkOk, int64_t timeUs)
@@ -174,11 +189,18 @@ void CEdfExport::OnDataFrame(const uint8_t block[17], bool checkOk, int64_t time
             m_held[s] = proto::BlockWordAt(block, EDF_WORDS[s]);
         PutSample(m_held);
     } else {
-        if (m_qwStretchLen == 0)
-            m_qwStretchStart = m_qwIndex;
-        ++m_qwStretchLen;
-        PutMissing(1);
+        MissingFrame(MISSING_CHECK);
     }
+}
+
+void CEdfExport::OnDestroyedFrame(int64_t timeUs)
+{
+    if (!m_strError.empty())
+        return;
+    if (m_hEdf < 0 && !OpenFile(timeUs))
+        return;
+    m_runs.OnDestroyedFrame(timeUs);
+    MissingFrame(MISSING_DESTROYED);
 }
 
 void CEdfExport::OnStopAck(int64_t timeUs)

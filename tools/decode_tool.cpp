@@ -38,11 +38,13 @@ const char USAGE[] =
     "  date,TEXT        a date reply\n"
     "and at the end, on standard error: frames N, badcheck M, skipped K bytes.\n"
     "  --csv OUT.csv  one row per data frame whose check byte matches:\n"
-    "                 sample,time_s,pressure1,pressure2,pressure3,pulse1,pulse2,pulse3,ecg,volume\n"
+    "                 sample,time_s,pressure1,pressure2,pressure3,pulse1,pulse2,pulse3,ecg,volume,t_s\n"
+    "                 (time_s: the read that completed the frame; t_s: the frame on the sample\n"
+    "                 clock, its data run's start plus its place in the run at the frame rate)\n"
     "  --edf OUT.edf  an EDF+ file of the eight signals in sensor counts, with annotations for\n"
     "                 commands, data runs and missing samples\n"
-    "  --rate HZ      sample rate of the EDF+ file (default: measured from the capture's times;\n"
-    "                 required for a plain byte stream)\n"
+    "  --rate HZ      sample rate of the EDF+ file and the CSV's t_s (default: measured from the\n"
+    "                 capture's times; required for a plain byte stream)\n"
     "  --dump         print the capture's records (time, direction, bytes in hex) instead of frames\n"
     "  --partial      decode a capture that was cut short up to its last whole record\n"
     "  --quiet        no frame lines (with --csv or --edf)\n"
@@ -136,9 +138,15 @@ public:
         m_runs.OnDataFrame(block, checkOk, timeUs);
         m_qwBad += checkOk ? 0 : 1;
     }
+    void OnDestroyedFrame(int64_t timeUs) override
+    {
+        m_runs.OnDestroyedFrame(timeUs);
+        ++m_qwBad;
+    }
     void OnStopAck(int64_t timeUs) override { m_runs.OnStopAck(timeUs); }
     void OnCommandSent(const SentCommand&, int64_t) override { ++m_qwCommands; }
-    // At most: every command, a stretch per bad frame, a start, end and pause per run, padding.
+    // At most: every command, a stretch per bad or destroyed frame, a start, end and pause per
+    // run, padding.
     uint64_t Annotations() const
     {
         return m_qwCommands + m_qwBad + 3 * static_cast<uint64_t>(m_runs.Runs()) + 1;
@@ -329,9 +337,11 @@ int CDecodeRun::Run(IByteSource& stdinSource)
         return Fail("--edf of a capture read from a pipe needs --rate HZ (the rate is measured in a first pass "
                     "over a FILE)");
 
-    // First pass over a capture file: check it whole before anything is written and, for --edf,
-    // measure the frame rate and count what the EDF+ file will hold.
+    // First pass over a capture file: check it whole before anything is written and, for --edf
+    // and --csv, measure the frame rate and, for --edf, count what the EDF+ file will hold.
     double rate = m_opts.rate;
+    SampleClock clock;
+    clock.rate = bCapture ? 0 : m_opts.rate;
     uint64_t nPlanFrames = 0;
     [[maybe_unused]] uint64_t nPlanAnnotations = 0;  // used by the EDF+ export only
     if (bCapture && bRewind) {
@@ -340,7 +350,7 @@ int CDecodeRun::Run(IByteSource& stdinSource)
             return FailAt(reader);
         std::unique_ptr<CSessionDecoder> scan;
         CPlanCounter counter;
-        if (bEdf) {
+        if (bEdf || !m_opts.csvPath.empty()) {
             scan = std::make_unique<CSessionDecoder>();
             scan->AddListener(&counter);
         }
@@ -351,6 +361,10 @@ int CDecodeRun::Run(IByteSource& stdinSource)
         nPlanAnnotations = counter.Annotations();
         if (rate <= 0)
             rate = counter.m_runs.MeasuredRate();
+        if (rate > 0) {
+            clock.rate = rate;
+            clock.runStartUs = counter.m_runs.RunStartsUs(rate);
+        }
         if (bEdf && nPlanFrames == 0)
             return Fail(m_name + " holds no data frame; no EDF+ file written");
 #ifdef VELTRIN_HAVE_EDFLIB
@@ -386,7 +400,7 @@ int CDecodeRun::Run(IByteSource& stdinSource)
         if (!csvStream)
             return Fail("cannot write " + m_opts.csvPath + ": " + std::strerror(errno));
         csvFile->MarkCreated();
-        csv = std::make_unique<CCsvExport>(csvStream.get());
+        csv = std::make_unique<CCsvExport>(csvStream.get(), clock);
         decoder.AddListener(csv.get());
     }
 #ifdef VELTRIN_HAVE_EDFLIB
@@ -519,8 +533,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& opts, std::stri
         problem = "--csv and --edf need different files";
         return false;
     }
-    if (opts.rate > 0 && opts.edfPath.empty() && !opts.stats) {
-        problem = "--rate is the sample rate of the EDF+ file or of --stats: it needs --edf or --stats";
+    if (opts.rate > 0 && opts.edfPath.empty() && !opts.stats && opts.csvPath.empty()) {
+        problem = "--rate is the sample rate of the EDF+ file, the CSV or --stats: it needs --edf, --csv or --stats";
         return false;
     }
     return true;

@@ -104,7 +104,8 @@ TEST(DecodeStats, CaptureOfTheSimulatedSensor)
     EXPECT_NEAR(Number(f, "badcheck"), 500 * 17 / 21.0, 25);
     EXPECT_NEAR(10000 - frames, 500 * 3 / 21.0, 20);
     EXPECT_NEAR(Number(f, "skipped_bytes") / 21, 10000 - frames, 3);
-    EXPECT_NEAR(Number(f, "frame_rate_hz"), 500 * frames / 10000, 1);
+    // The frames lost with their header still took their place in time.
+    EXPECT_NEAR(Number(f, "frame_rate_hz"), 500, 1);
     EXPECT_NEAR(Number(f, "heart_rate_bpm"), 84, 2);
     for (int c = 1; c <= 3; ++c) {
         EXPECT_NEAR(Number(f, "pulse_rate_bpm_" + std::to_string(c)), 84, 2) << c;

@@ -119,20 +119,23 @@ struct Session {
             t = t0 + static_cast<int64_t>(std::llround(std::min(i, nFrames - 1) * 1e6 / rate));
             Recv(Bytes(stream.begin() + static_cast<long>(from), stream.begin() + static_cast<long>(to)));
             for (; next < nFrames && frameEnd[static_cast<size_t>(next)] <= to; ++next)
-                AddRow(frames + next, t, bad);
+                AddRow(frames + next, t, t0 + std::llround(next * 1e6 / rate), bad);
             from = to;
         }
         frames += nFrames;
     }
-    void AddRow(int k, int64_t time, const std::vector<int>& bad)
+    // clock: the frame's time on the sample clock (the reads here lie on it).
+    void AddRow(int k, int64_t time, int64_t clock, const std::vector<int>& bad)
     {
         if (std::find(bad.begin(), bad.end(), k) != bad.end())
             return;
         uint16_t w[8];
         FrameWords(k, w);
         char buf[160];
-        std::snprintf(buf, sizeof buf, "%d,%lld.%06lld,%u,%u,%u,%u,%u,%u,%u,%u", k, static_cast<long long>(time / 1000000),
-                      static_cast<long long>(time % 1000000), w[0], w[2], w[4], w[1], w[3], w[5], w[6], w[7]);
+        std::snprintf(buf, sizeof buf, "%d,%lld.%06lld,%u,%u,%u,%u,%u,%u,%u,%u,%lld.%06lld", k,
+                      static_cast<long long>(time / 1000000), static_cast<long long>(time % 1000000), w[0], w[2], w[4],
+                      w[1], w[3], w[5], w[6], w[7], static_cast<long long>(clock / 1000000),
+                      static_cast<long long>(clock % 1000000));
         rows.push_back(buf);
     }
 };
