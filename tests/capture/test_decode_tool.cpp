@@ -408,6 +408,21 @@ TEST_F(DecodeTool, HostileFilesAndOutputsAreRefusedLeavingEverythingAsItWas)
     }
 }
 
+TEST_F(DecodeTool, DumpEscapesControlBytesAndTheFrameCountIsOneCount)
+{
+    CaptureHeader h = CaptureBuilder::DefaultHeader();
+    h.path = "/dev/tty\x1B[2J\x7F\xE4\xB8\xAD";  // a screen-clearing escape, DEL, a Chinese character
+    const std::string file = Write("esc.vcap", CaptureBuilder(h).Recv(10, DataFrame(7, true))
+                                                   .Recv(20, {0xF0, 0x1F, 0x05, 0x31, 1, 2, 3, 4}).Get());
+    const Result dump = Decode({"--dump", file});
+    EXPECT_NE(dump.out.find("path /dev/tty\\x1B[2J\\x7F\xE4\xB8\xAD,"), std::string::npos) << dump.out;
+    EXPECT_EQ(dump.out.find('\x1B'), std::string::npos);
+    // An information reply is a frame, not a data frame: --stats and the summary agree.
+    const Result stats = Decode({"--stats", file});
+    EXPECT_EQ(stats.out.rfind("frames=1\n", 0), 0u) << stats.out;
+    EXPECT_EQ(stats.err.rfind("frames 1,", 0), 0u) << stats.err;
+}
+
 #ifndef _WIN32
 TEST_F(DecodeTool, InterruptedRunLeavesNoPartFile)
 {
