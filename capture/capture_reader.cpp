@@ -97,8 +97,9 @@ ReadResult CCaptureReader::Next(CaptureRecord& rec)
         return ReadResult::Error;
     }
     if (timeUs - m_nLastTimeUs > MAX_RECORD_GAP_US) {
-        Fail(start, "record time " + std::to_string(timeUs) + " us is more than a day after the " +
-                        (start == m_qwFirstRecord ? std::string("start") : "previous record's (" + std::to_string(m_nLastTimeUs) + " us)"));
+        const std::string strBefore =
+            start == m_qwFirstRecord ? "the start" : "the previous record's (" + std::to_string(m_nLastTimeUs) + " us)";
+        Fail(start, "record time " + std::to_string(timeUs) + " us is more than a day after " + strBefore);
         return ReadResult::Error;
     }
     const size_t nLength = static_cast<size_t>(head[9] | head[10] << 8);

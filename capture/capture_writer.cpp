@@ -116,9 +116,17 @@ bool CCaptureWriter::WriteRecord(Direction dir, int64_t timeUs, const uint8_t* p
 bool CCaptureWriter::StillAtPath() const
 {
     FileId open, named;
-    if (!m_pFile || !FileIdOfDescriptor(fileno(m_pFile), open))
+#ifdef _WIN32
+    const int fd = m_pFile ? _fileno(m_pFile) : -1;
+#else
+    const int fd = m_pFile ? fileno(m_pFile) : -1;
+#endif
+    if (!FileIdOfDescriptor(fd, open))
         return true;
-    return FileIdOfPath(m_strPath, named) && named == open;
+    errno = 0;
+    if (!FileIdOfPath(m_strPath, named))
+        return errno != ENOENT && errno != ENOTDIR;  // only a path that names nothing is gone
+    return named == open;
 }
 
 bool CCaptureWriter::MoveTo(const std::string& strPath, int* pSystemError)

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "capture_format.h"
+#include "output_files.h"
 #include "protocol.h"
 
 namespace capture {
@@ -61,10 +62,7 @@ EdfLayout PlanEdfLayout(double rate, uint64_t nFrames, uint64_t nAnnotations)
 
 std::string EdfSeriesPath(const std::string& strPath, int nFile)
 {
-    const size_t slash = strPath.find_last_of("/\\");
-    const size_t dot = strPath.rfind('.');
-    const size_t cut = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1) ? dot : strPath.size();
-    return strPath.substr(0, cut) + "-" + std::to_string(nFile) + strPath.substr(cut);
+    return InsertBeforeExtension(strPath, "-" + std::to_string(nFile));
 }
 
 CEdfExport::CEdfExport(std::string strPath, EdfPlan plan)
@@ -180,7 +178,7 @@ void CEdfExport::StartNextFile(int nRun, int64_t timeUs)
     next.pauseUs = timeUs - m_nLastRunEndUs;
     std::string strError;
     if (!m_strError.empty() || !m_plan.nextFile(static_cast<int>(m_files.size()) + 1, next.path, strError)) {
-        SetError(strError);
+        SetError(strError.empty() ? "no file for data run " + std::to_string(nRun) : strError);
         return;
     }
     m_files.push_back(next);

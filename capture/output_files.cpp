@@ -126,9 +126,12 @@ bool FileIdOfPath(const std::string& strPath, FileId& id)
     // No access asked for, so a file another program holds open is still identified.
     const HANDLE h = CreateFileA(strPath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const DWORD dwError = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     const bool bOk = IdOfHandle(h, id);
     if (h != INVALID_HANDLE_VALUE)
         CloseHandle(h);
+    if (dwError != 0)
+        errno = dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
     return bOk;
 #else
     struct stat st{};
@@ -185,6 +188,15 @@ bool ReplaceFile(const std::string& strFrom, const std::string& strTo)
 #else
     return std::rename(strFrom.c_str(), strTo.c_str()) == 0;
 #endif
+}
+
+std::string InsertBeforeExtension(const std::string& strPath, const std::string& strInsert)
+{
+    const size_t slash = strPath.find_last_of("/\\");
+    const size_t dot = strPath.rfind('.');
+    const bool bExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    const size_t cut = bExtension ? dot : strPath.size();
+    return strPath.substr(0, cut) + strInsert + strPath.substr(cut);
 }
 
 COutputFiles::~COutputFiles()

@@ -18,7 +18,8 @@ struct FileId {
     bool operator==(const FileId& o) const { return device == o.device && file == o.file; }
     bool operator!=(const FileId& o) const { return !(*this == o); }
 };
-// False when the path names nothing (links are followed) or the system cannot tell.
+// False when the path names nothing (links are followed; errno ENOENT or ENOTDIR) or the
+// system cannot tell (errno says why).
 bool FileIdOfPath(const std::string& strPath, FileId& id);
 bool FileIdOfDescriptor(int fd, FileId& id);
 
@@ -28,6 +29,10 @@ std::FILE* CreateExclusive(const std::string& strPath);
 
 // Moves strFrom over strTo, replacing a file there (never a directory). False with errno set.
 bool ReplaceFile(const std::string& strFrom, const std::string& strTo);
+
+// strPath with strInsert before the extension of its last component: "dir/a.edf", "-2" gives
+// "dir/a-2.edf"; a name without an extension gets it at the end.
+std::string InsertBeforeExtension(const std::string& strPath, const std::string& strInsert);
 
 constexpr const char* PART_SUFFIX = ".part";
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "output_files.h"
 #include "platform.h"
 
 namespace capture {
@@ -79,11 +80,7 @@ void CCaptureRecorder::Tick()
 
 std::string RescuePath(const std::string& strPath, int nTry)
 {
-    const size_t slash = strPath.find_last_of("/\\");
-    const size_t dot = strPath.rfind('.');
-    const size_t cut = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1) ? dot : strPath.size();
-    return strPath.substr(0, cut) + "-recovered" + (nTry > 1 ? "-" + std::to_string(nTry) : std::string()) +
-           strPath.substr(cut);
+    return InsertBeforeExtension(strPath, "-recovered" + (nTry > 1 ? "-" + std::to_string(nTry) : std::string()));
 }
 
 // The file deleted (or replaced) under the recording still holds everything while it is open:
