@@ -396,7 +396,8 @@ TEST_F(RecordTest, FileDeletedWhileRecordingIsSavedAgainAndTheUserTold)
     EXPECT_TRUE(m_boxes[0].contains(strCapture) && m_boxes[0].contains(QStringLiteral("已保存到"))) << qPrintable(m_boxes[0]);
     EXPECT_TRUE(QFile::exists(strCapture));
     const std::string path = strCapture.toStdString();
-    const Decoded before = RunDecode({"-q", path});
+    const Decoded before = RunDecode({"-q", "--partial", path});  // still being written
+    ASSERT_EQ(before.code, 0) << before.err;
     ASSERT_NO_FATAL_FAILURE(Observe(500));
     ASSERT_NO_FATAL_FAILURE(StopObserving());
     Click(IDC_BTN_OPEN);
@@ -404,7 +405,7 @@ TEST_F(RecordTest, FileDeletedWhileRecordingIsSavedAgainAndTheUserTold)
     // The whole session is in it, from before the deletion to the end.
     const Decoded after = RunDecode({"-q", path});
     ASSERT_EQ(after.code, 0) << after.err;
-    const auto frames = [](const Decoded& d) { return std::stoi(d.err.substr(d.err.find("frames ") + 7)); };
+    const auto frames = [](const Decoded& d) { return std::atoi(d.err.c_str() + d.err.rfind("frames ") + 7); };
     EXPECT_GT(frames(before), 200);
     EXPECT_GT(frames(after), frames(before) + 100);
     EXPECT_EQ(m_boxes.size(), 1u);
