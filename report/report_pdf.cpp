@@ -9,6 +9,7 @@
 #include <QPainterPath>
 #include <QPdfWriter>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -66,18 +67,29 @@ void Heading(QPainter& p, double& y, const QString& strText)
     y += HEADING_ROW_H + 12;
 }
 
-// Label-value pairs in nColumns columns, row by row from y; y moves below them. An empty value
-// is a line to write on.
-void Pairs(QPainter& p, double& y, const QList<QPair<QString, QString>>& pairs, int nColumns)
+// Label-value pairs in columns, row by row from y; y moves below them. shares: each column's
+// part of the width. An empty value is a line to write on.
+void Pairs(QPainter& p, double& y, const QList<QPair<QString, QString>>& pairs, const std::vector<double>& shares)
 {
     const QRectF c = ContentRect();
-    const double w = c.width() / nColumns;
+    const int nColumns = static_cast<int>(shares.size());
     p.setFont(Font(BODY_PT));
+    const QFontMetricsF fm(p.font(), p.device());
+    std::vector<double> left(nColumns, c.left()), width(nColumns, 0), labelW(nColumns, LABEL_W);
+    for (int k = 0; k < nColumns; ++k) {
+        width[k] = c.width() * shares[k];
+        if (k > 0)
+            left[k] = left[k - 1] + width[k - 1];
+    }
+    // Each column's labels fit the longest of them (translations differ in length).
+    for (int i = 0; i < pairs.size(); ++i)
+        labelW[i % nColumns] = std::max(labelW[i % nColumns], fm.horizontalAdvance(pairs[i].first) + 25);
     for (int i = 0; i < pairs.size(); ++i) {
-        const double x = c.left() + (i % nColumns) * w;
+        const int k = i % nColumns;
+        const double lw = std::min(labelW[k], width[k] * 0.6);
         const double top = y + (i / nColumns) * ROW_H;
-        const QRectF label(x, top, LABEL_W, ROW_H);
-        const QRectF value(x + LABEL_W, top, w - LABEL_W - 30, ROW_H);
+        const QRectF label(left[k], top, lw, ROW_H);
+        const QRectF value(left[k] + lw, top, width[k] - lw - 30, ROW_H);
         p.setPen(PALE);
         p.drawText(label, Qt::AlignLeft | Qt::AlignVCenter, pairs[i].first);
         p.setPen(INK);
@@ -90,6 +102,9 @@ void Pairs(QPainter& p, double& y, const QList<QPair<QString, QString>>& pairs, 
     }
     y += ((pairs.size() + nColumns - 1) / nColumns) * ROW_H + 20;
 }
+
+const std::vector<double> TWO_COLUMNS = {0.6, 0.4};
+const std::vector<double> THREE_COLUMNS = {1.0 / 3, 1.0 / 3, 1.0 / 3};
 
 // A table: a header row, then rows; the first column is the widest.
 void Table(QPainter& p, double& y, const QStringList& header, const QList<QStringList>& rows)
@@ -218,7 +233,7 @@ void CSessionReport::PaintPageOne(QPainter& p) const
     y += 70;
 
     Heading(p, y, tr("受检者"));
-    Pairs(p, y, {{tr("姓名"), m_fields.strName}, {tr("年龄"), m_fields.strAge}, {tr("性别"), m_fields.strSex}}, 3);
+    Pairs(p, y, {{tr("姓名"), m_fields.strName}, {tr("年龄"), m_fields.strAge}, {tr("性别"), m_fields.strSex}}, THREE_COLUMNS);
     {
         // The notes: their text, or two lines to write on.
         p.setFont(Font(BODY_PT));
@@ -252,10 +267,10 @@ void CSessionReport::PaintPageOne(QPainter& p) const
            {tr("设备信息"), strInfo},
            {tr("记录程序"), orDash(QString::fromStdString(s.strWriter))},
            {tr("报告程序"), Program()}},
-          2);
+          TWO_COLUMNS);
 
     Heading(p, y, tr("摘要"));
-    Pairs(p, y, {{tr("心率（次/分）"), FigureText(s.signal.heartRate)}}, 2);
+    Pairs(p, y, {{tr("心率（次/分）"), FigureText(s.signal.heartRate)}}, TWO_COLUMNS);
     QList<QStringList> rows;
     auto perChannel = [&](const QString& strLabel, auto value) {
         QStringList row{strLabel};
@@ -290,7 +305,7 @@ void CSessionReport::PaintPageOne(QPainter& p) const
            {tr("LF（毫秒²）"), FigureText(s.hrv.lfMs2)},
            {tr("HF（毫秒²）"), FigureText(s.hrv.hfMs2)},
            {tr("LF/HF"), FigureText(s.hrv.lfHf, CDecodeStats::LF_HF_DIGITS)}},
-          3);
+          THREE_COLUMNS);
     p.setFont(Font(SMALL_PT));
     p.setPen(PALE);
     const QRectF note(c.left(), y, c.width(), 2 * ROW_H);
@@ -304,7 +319,7 @@ void CSessionReport::PaintPageOne(QPainter& p) const
            {tr("校验错误"), QString::number(s.qwBadCheck)},
            {tr("跳过的字节"), QString::number(s.qwSkippedBytes)},
            {tr("数据中断"), QString::number(std::max(0, s.nDataRuns - 1))}},
-          3);
+          THREE_COLUMNS);
 }
 
 void CSessionReport::PaintPageTwo(QPainter& p) const
