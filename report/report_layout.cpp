@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "decode_stats.h"
+#include "dsp.h"
 
 namespace report {
 
@@ -96,6 +97,20 @@ std::pair<double, double> ValueRange(const std::vector<double>& values, double d
         return {*lo, *hi};
     const double mid = (*lo + *hi) / 2;
     return {mid - dMinSpan / 2, mid + dMinSpan / 2};
+}
+
+std::vector<Point> WindowMedians(const std::vector<Point>& points, double dWindowS)
+{
+    std::vector<Point> out;
+    std::vector<double> window;
+    for (size_t i = 0; i < points.size();) {
+        const double start = std::floor(points[i].x / dWindowS) * dWindowS;
+        window.clear();
+        for (; i < points.size() && points[i].x < start + dWindowS; ++i)
+            window.push_back(points[i].y);
+        out.push_back(Point{start + dWindowS / 2, analysis::MedianOf(window)});
+    }
+    return out;
 }
 
 QPointF MapPoint(const QRectF& r, double x, double x0, double x1, double y, double y0, double y1)

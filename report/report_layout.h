@@ -51,6 +51,9 @@ double TickStep(double lo, double hi, int nMaxTicks);
 // The values' lowest and highest, widened about their middle to at least dMinSpan (a flat line
 // is drawn in the middle of its band, not as a wall).
 std::pair<double, double> ValueRange(const std::vector<double>& values, double dMinSpan);
+// The median y of the points in each window of dWindowS along x (windows without points left
+// out), placed at the window's middle: the heart rate's course without the beat-to-beat swing.
+std::vector<Point> WindowMedians(const std::vector<Point>& points, double dWindowS);
 // (x, y) in rect r for x over [x0, x1] left to right and y over [y0, y1] bottom to top.
 QPointF MapPoint(const QRectF& r, double x, double x0, double x1, double y, double y0, double y1);
 

@@ -39,6 +39,7 @@ const QColor PALE(0x70, 0x70, 0x70);
 const QColor RULE(0xB0, 0xB0, 0xB0);
 const QColor GRID(0xE2, 0xE2, 0xE2);
 const QColor TRACE(0x10, 0x30, 0x80);
+const QColor TRACE_LIGHT(0x9A, 0xB0, 0xD8);
 constexpr double PROGRESS_OF_SUMMARY = 0.95;  // the pages take the rest
 
 QString Program()
@@ -353,7 +354,7 @@ void CSessionReport::PaintPulseReadings(QPainter& p) const
 
 void CSessionReport::PaintHeartRate(QPainter& p, const QRectF& box) const
 {
-    const QRectF area = Box(p, box, tr("心率（次/分），横轴为分钟"));
+    const QRectF area = Box(p, box, tr("心率（次/分）：浅色逐搏，深色为每 10 秒的中位数；横轴为分钟"));
     const std::vector<Point>& hr = m_summary.heartRate;
     if (hr.size() < 2) {
         Unknown(p, area);
@@ -380,17 +381,22 @@ void CSessionReport::PaintHeartRate(QPainter& p, const QRectF& box) const
         p.setPen(PALE);
         p.drawText(QRectF(a.x() - 60, area.bottom() + 5, 120, 40), Qt::AlignCenter, QString::number(m));
     }
-    // The line, broken where no NN interval came for a while.
-    p.setPen(QPen(TRACE, 3));
-    QPolygonF line;
-    for (size_t i = 0; i < hr.size(); ++i) {
-        if (i > 0 && hr[i].x - hr[i - 1].x > analysis::HRV_MAX_BRIDGE_S) {
-            p.drawPolyline(line);
-            line.clear();
+    // Beat by beat in a light line, the medians over the live figures' window over it; both
+    // broken where no NN interval came for a while.
+    auto plot = [&](const std::vector<Point>& points, const QPen& pen, double dBreakS) {
+        p.setPen(pen);
+        QPolygonF line;
+        for (size_t i = 0; i < points.size(); ++i) {
+            if (i > 0 && points[i].x - points[i - 1].x > dBreakS) {
+                p.drawPolyline(line);
+                line.clear();
+            }
+            line << MapPoint(area, points[i].x / 60, 0, x1, points[i].y, lo, hi);
         }
-        line << MapPoint(area, hr[i].x / 60, 0, x1, hr[i].y, lo, hi);
-    }
-    p.drawPolyline(line);
+        p.drawPolyline(line);
+    };
+    plot(hr, QPen(TRACE_LIGHT, 2), analysis::HRV_MAX_BRIDGE_S);
+    plot(WindowMedians(hr, analysis::FIGURE_WINDOW_S), QPen(TRACE, 5), analysis::FIGURE_WINDOW_S + analysis::HRV_MAX_BRIDGE_S);
 }
 
 void CSessionReport::PaintStrip(QPainter& p, const QRectF& box) const

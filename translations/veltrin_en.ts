@@ -528,10 +528,6 @@ No viewer could be started to show it; please open it yourself.</translation>
         <translation>Pressure–amplitude curve · channel %1</translation>
     </message>
     <message>
-        <source>心率（次/分），横轴为分钟</source>
-        <translation>Heart rate (/min) against minutes</translation>
-    </message>
-    <message>
         <source>脉搏波 1</source>
         <translation>Pulse 1</translation>
     </message>
@@ -558,6 +554,10 @@ No viewer could be started to show it; please open it yourself.</translation>
     <message>
         <source>第 %1 页，共 %2 页</source>
         <translation>Page %1 of %2</translation>
+    </message>
+    <message>
+        <source>心率（次/分）：浅色逐搏，深色为每 10 秒的中位数；横轴为分钟</source>
+        <translation>Heart rate (/min): light beat by beat, dark the median of every 10 s; minutes across</translation>
     </message>
 </context>
 <context>

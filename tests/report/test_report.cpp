@@ -148,6 +148,10 @@ TEST(Report, PageGeometryAndScales)
     } ticks[] = {{0, 10, 5, 2}, {0, 7, 10, 1}, {60, 80, 4, 5}, {0, 0.3, 3, 0.1}, {5, 5, 4, 1}, {0, 95, 10, 10}};
     for (const auto& t : ticks)
         EXPECT_DOUBLE_EQ(report::TickStep(t.lo, t.hi, t.n), t.step) << t.lo << ".." << t.hi;
+    const auto medians = report::WindowMedians({{1, 70}, {2, 80}, {3, 90}, {22, 60}}, 10);
+    ASSERT_EQ(medians.size(), 2u);
+    EXPECT_EQ(std::make_pair(medians[0].x, medians[0].y), std::make_pair(5.0, 80.0));
+    EXPECT_EQ(std::make_pair(medians[1].x, medians[1].y), std::make_pair(25.0, 60.0));
     EXPECT_EQ(report::ValueRange({3, 3}, 10), std::make_pair(-2.0, 8.0));
     EXPECT_EQ(report::ValueRange({1, 40, 7}, 10), std::make_pair(1.0, 40.0));
     EXPECT_EQ(report::FigureText(std::nullopt), QStringLiteral("\u2014"));
