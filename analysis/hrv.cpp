@@ -126,7 +126,8 @@ std::vector<NnInterval> NnIntervals(const std::vector<BeatTime>& beats)
     for (size_t i = 1; i < beats.size(); ++i) {
         const BeatTime& a = beats[i - 1];
         const BeatTime& b = beats[i];
-        if (!a.valid || !b.valid || a.run != b.run)
+        // A beat of a run that never got a clock has no finite time: no interval either.
+        if (!a.valid || !b.valid || a.run != b.run || !std::isfinite(b.tS - a.tS))
             continue;
         Candidate c;
         c.tS = b.tS;
