@@ -165,9 +165,10 @@ void CReportControl::Start(const QString& strCapture, const QString& strOut, con
     m_strError.clear();
     m_strOut = strOut;
     // The console keeps running meanwhile: the work is on a thread of its own, and the box
-    // shows only when it takes a while.
+    // shows only when it takes a while. It is not modal: a modal one runs the event loop inside
+    // setValue, where the worker's end could delete it under its own feet (a second report
+    // while one is being made only raises the box).
     m_pProgress = new QProgressDialog(tr("正在生成报告..."), tr("取消"), 0, PROGRESS_STEPS, &m_dlg);
-    m_pProgress->setWindowModality(Qt::WindowModal);
     m_pProgress->setMinimumDuration(PROGRESS_SHOWN_AFTER_MS);
     m_pProgress->setAutoReset(false);
     m_pProgress->setAutoClose(false);
@@ -190,7 +191,8 @@ void CReportControl::OnWorkerDone()
     m_pThread->wait();
     delete m_pThread;
     m_pThread = nullptr;
-    delete m_pProgress;
+    m_pProgress->hide();
+    m_pProgress->deleteLater();
     m_pProgress = nullptr;
     const bool bCancelled = m_bCancel.load();
     if (m_bOk) {
