@@ -24,7 +24,8 @@ public:
     void OnCommandSent(const capture::SentCommand& cmd, int64_t timeUs) override;
 
     // Prints frames=, frame_rate_hz=, badcheck=, skipped_bytes=, heart_rate_bpm=,
-    // pulse_rate_bpm_1..3= and ptt_ms_1..3=, one a line.
+    // pulse_rate_bpm_1..3= and ptt_ms_1..3=, then the heart-rate variability nn_count=,
+    // sdnn_ms=, rmssd_ms=, pnn50_pct=, lf_ms2=, hf_ms2= and lf_hf=, one a line.
     void Print(std::ostream& out);
 
     // The figures Print shows, for other presentations of the same session (the session
