@@ -53,7 +53,9 @@ const char USAGE[] =
     "                 a line: frames (data frames), frame_rate_hz, badcheck, skipped_bytes,\n"
     "                 heart_rate_bpm, pulse_rate_bpm_1..3, ptt_ms_1..3 (R wave to pulse foot);\n"
     "                 \"unknown\" where a figure is. Frames are placed by the capture's times, or\n"
-    "                 --rate HZ apart in a plain byte stream (required there)\n";
+    "                 --rate HZ apart in a plain byte stream (required there)\n"
+    "                 Heart-rate variability: nn_count, sdnn_ms, rmssd_ms, pnn50_pct (with 60 s\n"
+    "                 of NN intervals), lf_ms2, hf_ms2, lf_hf (with 120 s of them unbroken)\n";
 
 struct Options {
     uint64_t chunk = DEFAULT_CHUNK;
