@@ -18,6 +18,11 @@ constexpr double BEAT_MAX_BPM = 220;
 constexpr double LEADING_SHARE = 0.8;     // medians take the beats whose h1 is at least this
                                           // share of the largest
 constexpr int MIN_DIAGRAM_BEATS = 3;      // fewer beats in a stretch: its figures are unknown
+// A beat is rejected for missing samples (filled in for frames that failed their check or were
+// lost) when a run of them lasts longer than this, which the smoothing would no longer bridge,
+// or when they are more than this share of the beat.
+constexpr double MAX_MISSING_RUN_S = 0.012;
+constexpr double MAX_MISSING_SHARE = 0.2;
 constexpr int HARMONICS = 10;             // C1..C10
 constexpr int SHAPE_POINTS = 200;         // a beat's shape kept for the averaged beat
 
@@ -42,7 +47,7 @@ enum class BeatStatus {
     Valid,
     Rate,      // its period lies outside BEAT_MIN_BPM..BEAT_MAX_BPM
     NoPoint,   // a point of the diagram cannot be found
-    Missing,   // it holds a missing sample (a frame failed its check or was lost)
+    Missing,   // it holds too many missing samples (MAX_MISSING_RUN_S, MAX_MISSING_SHARE)
     WeakFoot,  // a foot does not stand clear of the noise
 };
 // "ok", "rate", "point", "missing", "foot".
@@ -74,7 +79,7 @@ struct MeasuredBeat {
 // Lengths of the smoothing, in seconds, so that the figures agree at every sample rate.
 struct DiagramParams {
     double dSmoothS = 0.024;   // Savitzky-Golay smoothing of the wave (cubic)
-    double dSlopeS = 0.040;    // ... of its first derivative (cubic)
+    double dSlopeS = 0.050;    // ... of its first derivative (cubic)
     double dBendS = 0.060;     // ... of its second derivative (quadratic)
 };
 
