@@ -14,6 +14,12 @@ namespace {
 constexpr double PTT_MIN_MS = 20;
 constexpr double PTT_MAX_MS = 500;
 constexpr double HRV_MAX_MS = 200;
+// The pulse diagram's ratios the shape can be asked for, the hold-down pressures and sweeps.
+constexpr double TIDAL_MIN = 0.4, TIDAL_MAX = 0.9;
+constexpr double NOTCH_MIN = 0.05, NOTCH_MAX = 0.6;
+constexpr double DICROTIC_MIN = 0, DICROTIC_MAX = 0.3;
+constexpr double PRESSURE_MAX = 10000;
+constexpr double SWEEP_MIN_S = 5, SWEEP_MAX_S = 600;
 
 void Usage(std::FILE* f)
 {
@@ -36,8 +42,21 @@ void Usage(std::FILE* f)
         "                with --replay\n"
         "  --replay FILE stream a capture's received bytes, from its first data frame, at their\n"
         "                recorded pace, instead of the simulated signals\n"
-        "  --speed X     pace of --replay against the recording (0.1..20, default 1)\n",
-        static_cast<int>(SIM_MAX_RATE), PTT_MIN_MS, PTT_MAX_MS, HRV_MAX_MS);
+        "  --speed X     pace of --replay against the recording (0.1..20, default 1)\n"
+        "The pulse's shape and hold-down pressure (each one value, or three for the pulse channels\n"
+        "apart; not with --replay):\n"
+        "  --tidal R     the pulse diagram's h3/h1 at the set heart rate (%g..%g; default about 0.57)\n"
+        "  --notch R     h4/h1, the dicrotic notch (%g..%g; default about 0.17)\n"
+        "  --dicrotic R  h5/h1, the dicrotic wave (%g..%g; default about 0.10)\n"
+        "  --best-pressure P  the hold-down pressure (raw counts) of the largest pulse; the pulse\n"
+        "                shrinks away from it (default: the resting hold-down, or with --sweep\n"
+        "                800,1700,2600: a floating, a middle and a deep pulse)\n"
+        "  --sweep S     the static pressures rise from a light (%g) to a heavy (%g) hold-down\n"
+        "                over S seconds (%g..%g) and back, again and again\n"
+        "  --truth FILE  write every beat's true pulse diagram, per channel, as CSV\n",
+        static_cast<int>(SIM_MAX_RATE), PTT_MIN_MS, PTT_MAX_MS, HRV_MAX_MS, TIDAL_MIN, TIDAL_MAX, NOTCH_MIN,
+        NOTCH_MAX, DICROTIC_MIN, DICROTIC_MAX, CSignalGen::SWEEP_LIGHT, CSignalGen::SWEEP_HEAVY, SWEEP_MIN_S,
+        SWEEP_MAX_S);
 }
 
 bool ParseNumber(const char* text, double lo, double hi, double* out)
@@ -51,8 +70,8 @@ bool ParseNumber(const char* text, double lo, double hi, double* out)
     return true;
 }
 
-// One value for the three channels, or three separated by commas.
-bool ParsePtt(const std::string& text, double out[3])
+// One value for the three channels, or three separated by commas, each within lo..hi.
+bool ParseTriple(const std::string& text, double lo, double hi, double out[3])
 {
     double v[3] = {0, 0, 0};
     int n = 0;
@@ -60,7 +79,7 @@ bool ParsePtt(const std::string& text, double out[3])
     for (;;) {
         const size_t comma = text.find(',', start);
         const std::string part = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        if (n == 3 || !ParseNumber(part.c_str(), PTT_MIN_MS, PTT_MAX_MS, &v[n]))
+        if (n == 3 || !ParseNumber(part.c_str(), lo, hi, &v[n]))
             return false;
         ++n;
         if (comma == std::string::npos)
@@ -90,6 +109,7 @@ bool ParseSeed(const char* text, uint64_t* out)
 int main(int argc, char** argv)
 {
     SensorSimOptions opts;
+    bool pulseSet = false;  // an option of the simulated pulse's shape or pressure
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;
@@ -114,7 +134,9 @@ int main(int argc, char** argv)
         }
         const bool known = arg == "--rate" || arg == "--bpm" || arg == "--seed" || arg == "--corrupt"
                         || arg == "--garbage" || arg == "--log" || arg == "--link" || arg == "--ptt"
-                        || arg == "--hrv" || arg == "--replay" || arg == "--speed";
+                        || arg == "--hrv" || arg == "--replay" || arg == "--speed" || arg == "--tidal"
+                        || arg == "--notch" || arg == "--dicrotic" || arg == "--best-pressure" || arg == "--sweep"
+                        || arg == "--truth";
         if (!known) {
             std::fprintf(stderr, "sensor-sim: unknown option %s\n", arg.c_str());
             Usage(stderr);
@@ -134,7 +156,13 @@ int main(int argc, char** argv)
         else if (arg == "--seed") { ok = ParseSeed(value.c_str(), &opts.seed); }
         else if (arg == "--corrupt") { ok = ParseNumber(value.c_str(), 0, 1, &v); opts.corrupt = v; }
         else if (arg == "--garbage") { ok = ParseNumber(value.c_str(), 0, 1, &v); opts.garbage = v; }
-        else if (arg == "--ptt") { ok = ParsePtt(value, opts.pttMs); }
+        else if (arg == "--ptt") { ok = ParseTriple(value, PTT_MIN_MS, PTT_MAX_MS, opts.pttMs); }
+        else if (arg == "--tidal") { ok = ParseTriple(value, TIDAL_MIN, TIDAL_MAX, opts.pulse.tidal); pulseSet = true; }
+        else if (arg == "--notch") { ok = ParseTriple(value, NOTCH_MIN, NOTCH_MAX, opts.pulse.notch); pulseSet = true; }
+        else if (arg == "--dicrotic") { ok = ParseTriple(value, DICROTIC_MIN, DICROTIC_MAX, opts.pulse.dicrotic); pulseSet = true; }
+        else if (arg == "--best-pressure") { ok = ParseTriple(value, 0, PRESSURE_MAX, opts.pulse.bestPressure); pulseSet = true; }
+        else if (arg == "--sweep") { ok = ParseNumber(value.c_str(), SWEEP_MIN_S, SWEEP_MAX_S, &opts.pulse.sweepS); pulseSet = true; }
+        else if (arg == "--truth") { ok = !value.empty(); opts.truthPath = value; }
         else if (arg == "--hrv") { ok = ParseNumber(value.c_str(), 0, HRV_MAX_MS, &v); opts.hrvMs = v; }
         else if (arg == "--log") { ok = !value.empty(); opts.logPath = value; }
         else if (arg == "--link") { ok = !value.empty(); opts.linkPath = value; }
@@ -149,6 +177,10 @@ int main(int argc, char** argv)
 
     if (opts.replaySpeed != 1 && opts.replayPath.empty()) {
         std::fprintf(stderr, "sensor-sim: --speed needs --replay\n");
+        return 2;
+    }
+    if ((pulseSet || !opts.truthPath.empty()) && !opts.replayPath.empty()) {
+        std::fprintf(stderr, "sensor-sim: the pulse's shape, pressure and truth belong to the simulated signals; they cannot be used with --replay\n");
         return 2;
     }
     if (opts.frameWrites && !opts.replayPath.empty()) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -390,4 +391,28 @@ std::vector<PulseTruth> CSignalGen::TakeTruth()
     while (m_history.size() > 2 && m_history.front().n + 8 < done)
         m_history.pop_front();
     return out;
+}
+
+std::string TruthCsvHeader()
+{
+    std::string h = "beat,channel,foot_s,t_ms,t1_ms,t3_ms,t4_ms,t5_ms,w_ms,h1,h3,h4,h5,h3_h1,h4_h1,h5_h1";
+    for (int k = 2; k <= 10; ++k)
+        h += ",c" + std::to_string(k);
+    return h + ",tidal_peak,notch_minimum,pressure,best_pressure,depth\n";
+}
+
+std::string TruthCsvLine(const PulseTruth& t)
+{
+    const TrueBeat& f = t.fig;
+    char buf[512];
+    int n = std::snprintf(buf, sizeof buf, "%llu,%d,%.4f,%.2f,%.2f,%.2f,%.2f,%.2f,%.2f,%.2f,%.2f,%.2f,%.2f,%.4f,%.4f,%.4f",
+                          static_cast<unsigned long long>(t.beat), t.channel + 1, f.foot, f.t, f.t1, f.t3, f.t4, f.t5, f.w,
+                          f.h1, f.h3, f.h4, f.h5, f.h3 / f.h1, f.h4 / f.h1, f.h5 / f.h1);
+    for (int k = 2; k <= 10; ++k)
+        n += std::snprintf(buf + n, sizeof buf - static_cast<size_t>(n), ",%.4f", f.c[k]);
+    n += std::snprintf(buf + n, sizeof buf - static_cast<size_t>(n), ",%d,%d,%.1f,%.1f,", f.bTidalPeak ? 1 : 0,
+                       f.bNotchMinimum ? 1 : 0, t.pressure, t.bestPressure);
+    if (t.depth >= 0)
+        n += std::snprintf(buf + n, sizeof buf - static_cast<size_t>(n), "%.4f", t.depth);
+    return std::string(buf, static_cast<size_t>(n)) + "\n";
 }

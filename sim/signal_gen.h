@@ -4,6 +4,7 @@
 // index divided by the sample rate, so a given seed always gives the same stream.
 #include <cstdint>
 #include <deque>
+#include <string>
 #include <vector>
 
 #include "protocol.h"
@@ -69,6 +70,10 @@ struct PulseTruth {
     double bestPressure = 0;  // the pressure-amplitude model's best pressure, as reported
     double depth = -1;        // with a sweep: where that lies in the sweep's range, 0..1
 };
+
+// The true pulse diagrams as CSV (sensor-sim --truth): the header line and one beat's line.
+std::string TruthCsvHeader();
+std::string TruthCsvLine(const PulseTruth& t);
 
 // Index of each amplifier in gain arrays: pulse channels 1..3, ECG, volume.
 enum SimAmp { AMP_CH1 = 0, AMP_CH2 = 1, AMP_CH3 = 2, AMP_ECG = 3, AMP_VOLUME = 4, AMP_COUNT = 5 };

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "pulse_export.h"
+
 namespace {
 
 std::string Figure(const std::optional<double>& v)
@@ -74,4 +76,7 @@ void CDecodeStats::Print(std::ostream& out)
         out << "pulse_rate_bpm_" << c + 1 << '=' << Figure(sig.pulseRate[c]) << '\n';
     for (int c = 0; c < analysis::PULSE_CHANNELS; ++c)
         out << "ptt_ms_" << c + 1 << '=' << Figure(sig.pttMs[c]) << '\n';
+
+    // The pulse diagram and the pressure-amplitude curve.
+    PrintPulseStats(out, m_monitor.Analysis(), m_qwLastUs);
 }

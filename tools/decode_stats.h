@@ -19,8 +19,13 @@ public:
     void OnCommandSent(const capture::SentCommand& cmd, int64_t timeUs) override;
 
     // Prints frames=, frame_rate_hz=, badcheck=, skipped_bytes=, heart_rate_bpm=,
-    // pulse_rate_bpm_1..3= and ptt_ms_1..3=, one a line.
+    // pulse_rate_bpm_1..3= and ptt_ms_1..3=, one a line, then the pulse diagram's and
+    // pressure-amplitude curve's figures (pulse_export.h).
     void Print(std::ostream& out);
+
+    // The analysis of the whole session, and the time of its last frame (microseconds).
+    const analysis::CSignalAnalysis& Analysis() const { return m_monitor.Analysis(); }
+    uint64_t EndUs() const { return m_qwLastUs; }
 
 private:
     uint64_t TimeOf(int64_t timeUs) const;

@@ -11,6 +11,7 @@
 #include "csv_export.h"
 #include "data_runs.h"
 #include "decode_stats.h"
+#include "pulse_export.h"
 #include "session_decoder.h"
 #ifdef VELTRIN_HAVE_EDFLIB
 #include "edf_export.h"
@@ -26,7 +27,8 @@ constexpr size_t READ_PIECE = 1 << 16;
 
 const char USAGE[] =
     "usage: sensor-decode [--chunk N] [--csv OUT.csv] [--edf OUT.edf [--rate HZ]] [--dump]\n"
-    "                     [--partial] [--quiet] [--stats [--rate HZ]] [FILE]\n"
+    "                     [--partial] [--quiet] [--stats [--rate HZ]] [--beats OUT.csv]\n"
+    "                     [--ph OUT.csv] [FILE]\n"
     "Decodes a sensor session with the console's receive ring and frame decoder. FILE (or\n"
     "standard input when FILE is absent or -) is a capture, recognised by its header, or a plain\n"
     "byte stream, which is delivered in chunks of N bytes (default 4096; a capture keeps the reads\n"
@@ -50,13 +52,23 @@ const char USAGE[] =
     "                 a line: frames (data frames), frame_rate_hz, badcheck, skipped_bytes,\n"
     "                 heart_rate_bpm, pulse_rate_bpm_1..3, ptt_ms_1..3 (R wave to pulse foot);\n"
     "                 \"unknown\" where a figure is. Frames are placed by the capture's times, or\n"
-    "                 --rate HZ apart in a plain byte stream (required there)\n";
+    "                 --rate HZ apart in a plain byte stream (required there)\n"
+    "                 Then per pulse channel c: h1_c, h3_h1_c, h4_h1_c, h5_h1_c, t1_ms_c, t4_ms_c,\n"
+    "                 t5_ms_c, t_ms_c, w_ms_c, w_t_c, c2_c..c10_c (the pulse diagram's medians),\n"
+    "                 best_pressure_c, depth_c, position_c (floating, middle, deep), peak_end_c\n"
+    "                 (the pressure-amplitude curve), beats_c and beats_rejected_c\n"
+    "  --beats OUT.csv  one row per beat and pulse channel: its start, status, static pressure\n"
+    "                 and every figure of its pulse diagram (--rate HZ for a plain stream)\n"
+    "  --ph OUT.csv   the pressure-amplitude points, the binned curve and its best pressure\n";
 
 struct Options {
     uint64_t chunk = DEFAULT_CHUNK;
     std::string csvPath, edfPath, path;
     double rate = 0;
     bool dump = false, partial = false, quiet = false, help = false, stats = false;
+    // The pulse diagram's and the pressure-amplitude curve's exports.
+    std::string beatsPath, phPath;
+    bool PulseExports() const { return !beatsPath.empty() || !phPath.empty(); }
 };
 
 // Any whole number from 1 up; values past the largest 64-bit one mean that one.
@@ -323,6 +335,8 @@ int CDecodeRun::Run(IByteSource& stdinSource)
 #endif
     if (m_opts.stats && !bCapture && m_opts.rate <= 0)
         return Fail("--stats of a plain byte stream needs --rate HZ (it has no times to place the frames by)");
+    if (m_opts.PulseExports() && !bCapture && m_opts.rate <= 0)
+        return Fail("--beats and --ph of a plain byte stream need --rate HZ (it has no times to place the frames by)");
     if (bEdf && !bCapture && m_opts.rate <= 0)
         return Fail("--edf of a plain byte stream needs --rate HZ (it has no times to measure the rate from)");
     if (bEdf && bCapture && !bRewind && m_opts.rate <= 0)
@@ -374,7 +388,7 @@ int CDecodeRun::Run(IByteSource& stdinSource)
     if (!m_opts.dump && !m_opts.quiet && !m_opts.stats)
         decoder.AddListener(&printer);
     CDecodeStats stats(decoder, bCapture ? 0 : m_opts.rate);
-    if (m_opts.stats)
+    if (m_opts.stats || m_opts.PulseExports())
         decoder.AddListener(&stats);
 
     std::unique_ptr<CPendingFile> csvFile;
@@ -437,6 +451,24 @@ int CDecodeRun::Run(IByteSource& stdinSource)
     if (edf && !edf->Finish())
         return Fail(m_opts.edfPath + ": " + edf->Error());
 #endif
+    // The pulse diagram's exports, from the whole session's analysis.
+    for (const auto& e : {std::make_pair(&m_opts.beatsPath, true), std::make_pair(&m_opts.phPath, false)}) {
+        if (e.first->empty())
+            continue;
+        CPendingFile file(*e.first);
+        std::FILE* pOut = std::fopen(file.TempPath().c_str(), "wb");
+        if (!pOut)
+            return Fail("cannot write " + *e.first + ": " + std::strerror(errno));
+        file.MarkCreated();
+        const bool bWritten = e.second ? WriteBeatsCsv(pOut, stats.Analysis(), stats.EndUs())
+                                       : WritePressureCsv(pOut, stats.Analysis());
+        std::string strError;
+        if (std::fclose(pOut) != 0 || !bWritten)
+            return Fail("cannot write " + *e.first + ": " + std::strerror(errno));
+        if (!file.Commit(strError))
+            return Fail(strError);
+    }
+
     std::string error;
     if (csvFile && !csvFile->Commit(error))
         return Fail(error);
@@ -467,7 +499,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& opts, std::stri
             arg.resize(eq);
             hasInline = true;
         }
-        const bool takesValue = arg == "--chunk" || arg == "--csv" || arg == "--edf" || arg == "--rate";
+        const bool takesValue = arg == "--chunk" || arg == "--csv" || arg == "--edf" || arg == "--rate"
+                             || arg == "--beats" || arg == "--ph";
         if (hasInline && !takesValue) {
             problem = "option " + arg + " takes no value";
             return false;
@@ -492,6 +525,12 @@ bool ParseOptions(const std::vector<std::string>& args, Options& opts, std::stri
                 return false;
             }
             (arg == "--csv" ? opts.csvPath : opts.edfPath) = value;
+        } else if (arg == "--beats" || arg == "--ph") {
+            if (value.empty()) {
+                problem = arg + " needs a file name";
+                return false;
+            }
+            (arg == "--beats" ? opts.beatsPath : opts.phPath) = value;
         } else if (arg == "--rate") {
             if (!ParseRate(value.c_str(), opts.rate)) {
                 problem = "--rate needs frames a second, from 0.02 to 100000";
@@ -519,7 +558,17 @@ bool ParseOptions(const std::vector<std::string>& args, Options& opts, std::stri
         problem = "--csv and --edf need different files";
         return false;
     }
-    if (opts.rate > 0 && opts.edfPath.empty() && !opts.stats) {
+    {
+        // Every export its own file.
+        const std::string* outputs[] = {&opts.csvPath, &opts.edfPath, &opts.beatsPath, &opts.phPath};
+        for (size_t i = 0; i < 4; ++i)
+            for (size_t j = i + 1; j < 4; ++j)
+                if (!outputs[i]->empty() && *outputs[i] == *outputs[j]) {
+                    problem = "every export needs a file of its own";
+                    return false;
+                }
+    }
+    if (opts.rate > 0 && opts.edfPath.empty() && !opts.stats && !opts.PulseExports()) {
         problem = "--rate is the sample rate of the EDF+ file or of --stats: it needs --edf or --stats";
         return false;
     }
