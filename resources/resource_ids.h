@@ -15,6 +15,7 @@ enum ResourceId {
     IDM_RECORD = 0x0030,         // start / stop recording the session
     IDM_SIGNAL_LINK = 0x0040,    // the signal-and-link window
     IDM_PORT_SETTINGS = 0x0050,  // the port map dialog
+    IDM_PULSE_DIAGRAM = 0x0060,  // the pulse diagram window
 
     IDC_WAVECHART = 100,    // child id of the waveform control
 
