@@ -497,7 +497,10 @@ PulseDiagram SummariseBeats(const std::vector<const MeasuredBeat*>& beats, const
             d.median[f] = MedianOf(values);
     }
 
-    // The averaged beat: shapes foot to foot, stretched alike, point by point.
+    // The averaged beat: shapes foot to foot, stretched alike, point by point; none where the
+    // figures are unknown.
+    if (d.used < MIN_DIAGRAM_BEATS)
+        return d;
     for (size_t i = 0; i < used.size(); ++i)
         values[i] = used[i]->values[PF_T];
     AveragedBeat& avg = d.averaged;
