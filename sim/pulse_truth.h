@@ -15,7 +15,7 @@ struct TrueBeat {
     bool bNotchMinimum = false;
 };
 
-constexpr double TRUTH_STEP_S = 0.0002;   // the dense sampling
+constexpr double TRUTH_STEP_S = 0.0004;   // the dense sampling
 
 // Where the tangent at the steepest point of the upstroke starting at shapeStart meets the level
 // the upstroke rises from (where, going back, its slope is down to onsetFraction of the steepest).

@@ -26,6 +26,8 @@ constexpr double RATIO_TOLERANCE = 0.002;
 constexpr int RATIO_ROUNDS = 40;
 // The truth of a beat is worked out once the signal is this far past the next beat's start.
 constexpr double TRUTH_AFTER_S = 0.3;
+constexpr double BEAT_KEPT_S = 3.0;   // a beat's waves are summed this long after its R wave
+constexpr double PRESSURE_STEP_S = 0.002;  // the true static pressure is averaged at this step
 
 // Relative pulse amplitude per channel: three sites never press quite alike.
 constexpr double CHANNEL_AMP[3] = {1.0, 0.88, 1.1};
@@ -261,7 +263,7 @@ void CSignalGen::ScheduleUntil(double t)
         if (m_pRWaves)
             m_pRWaves->push_back(b.r);
     }
-    while (m_beats.size() > 2 && m_beats.front().r < t - 3.0)
+    while (m_beats.size() > 2 && m_beats.front().r < t - BEAT_KEPT_S)
         m_beats.pop_front();
 }
 
@@ -323,7 +325,8 @@ double CSignalGen::CleanWave(int ch, double t) const
     double v = 0;
     for (const Beat& b : m_history) {
         const double tau = t - ShapeStart(b, ch);
-        if (tau >= 0 && b.chAmp[ch] > 0)
+        // As in the stream, a beat counts until three seconds after its R wave.
+        if (tau >= 0 && t - b.r < BEAT_KEPT_S && b.chAmp[ch] > 0)
             v += b.amp * b.chAmp[ch] * m_shape[ch](tau, Pace(b));
     }
     return v;
@@ -348,7 +351,7 @@ bool CSignalGen::Truth(const Beat& b, const Beat& next, int ch, PulseTruth& out)
     // The static pressure as reported, its noise left out, averaged over the beat.
     const auto reported = [&](double raw) { return (raw - m_dZeroOffset[ch]) * m_nCalib[ch] / 100.0; };
     const double period = fig.t / 1000;
-    const int steps = std::max(1, static_cast<int>(period / TRUTH_STEP_S));
+    const int steps = std::max(1, static_cast<int>(period / PRESSURE_STEP_S));
     double sum = 0;
     for (int i = 0; i < steps; ++i) {
         const double t = fig.foot + period * i / steps;
