@@ -19,6 +19,12 @@ constexpr double ONSET_SEARCH_SHARE = 0.25;  // the next upstroke starts within 
 constexpr double WAVE_PROMINENCE_SHARE = 0.02;
 constexpr double WIDTH_LEVEL = 2.0 / 3;      // w: the main wave's width at its upper third
 constexpr double VERTEX_FIT_S = 0.010;       // flat extrema are placed by a parabola over +-this
+constexpr double SECOND_UPSTROKE_SHARE = 0.6;  // of the upstroke's steepest slope
+constexpr double DICROTIC_SHARE = 0.2;         // of the most prominent wave's prominence
+// The tidal and the dicrotic wave rise before this long after the foot: a fixed time and a
+// share of the period, so that the limit follows systole from slow to fast heart rates.
+constexpr double WAVES_BY_S = 0.35;
+constexpr double WAVES_BY_SHARE = 0.25;
 // A foot is placed again on the smoothed wave: its upstroke's steepest point is looked for from
 // a little before the foot found to this long after it, and the level it rises from no further
 // back than FOOT_LEVEL_S.
@@ -142,8 +148,8 @@ double Apply(const std::vector<double>& w, const std::vector<double>& x, long i)
 
 // Local maxima of v between `from` and `to` (exclusive) whose topographic prominence (height
 // above the higher of the lowest points separating them from higher maxima) reaches `least`,
-// the most prominent first.
-std::vector<size_t> ProminentMaxima(const std::vector<double>& v, size_t from, size_t to, double least)
+// as (prominence, index), the most prominent first.
+std::vector<std::pair<double, size_t>> ProminentMaxima(const std::vector<double>& v, size_t from, size_t to, double least)
 {
     std::vector<size_t> peaks;
     for (size_t j = from + 1; j + 1 < to && j + 1 < v.size(); ++j)
@@ -167,12 +173,8 @@ std::vector<size_t> ProminentMaxima(const std::vector<double>& v, size_t from, s
         if (prominence >= least)
             kept.emplace_back(prominence, j);
     }
-    // Most prominent first.
     std::stable_sort(kept.begin(), kept.end(), [](const auto& x, const auto& y) { return x.first > y.first; });
-    std::vector<size_t> out;
-    for (const auto& k : kept)
-        out.push_back(k.second);
-    return out;
+    return kept;
 }
 
 } // namespace
@@ -273,22 +275,46 @@ BeatStatus MeasureBeat(const std::vector<double>& x, double fs, double f0, doubl
         if (z[j] < z[end])
             end = j;
 
-    // The waves after the main one show as humps of the slope: the dicrotic wave's rise from
-    // the notch stands out most, and the tidal wave is the hump that stands out most before it.
+    // A rise as steep as an upstroke is the next beat, its foot missed: no beat of its own.
+    double steepest = 0, later = 0;
+    for (size_t j = peakFrom; j <= k1; ++j)
+        steepest = std::max(steepest, slope[j]);
+    for (size_t j = k1; j < end; ++j)
+        later = std::max(later, slope[j]);
+    if (later > SECOND_UPSTROKE_SHARE * steepest)
+        return out.status;
+
+    // The waves after the main one show as humps of the slope. The dicrotic wave's rise from
+    // the notch stands out most, and the tidal wave is the hump that stands out most before it;
+    // where nothing stands out before the most prominent hump and it rises to a peak, that is
+    // a tidal wave with a peak of its own, and the dicrotic wave the hump after it that stands
+    // out as waves do (a good share of it), not as the ripples of the run-off.
     const double upstroke = h1 / std::max(pos1 - g0, 1.0) * fs;
     const double least = std::max(WAVE_PROMINENCE_SHARE * upstroke, WAVE_NOISE_DEVIATIONS * slopeNoise);
-    const std::vector<size_t> waves = ProminentMaxima(slope, k1, end, least);
+    // They lie within systole and just after it: the run-off's ripples beyond are no waves.
+    const size_t wavesEnd = std::min(end, static_cast<size_t>(g0 + (WAVES_BY_S + WAVES_BY_SHARE * periodS) * fs));
+    const auto waves = ProminentMaxima(slope, k1, wavesEnd, least);
     if (waves.size() < 2)
         return out.status;
-    const size_t kD = waves[0];
-    size_t kT = 0;
-    for (size_t j : waves)
-        if (j < kD) {
-            kT = j;
+    size_t kD = waves[0].second, kT = 0;
+    for (const auto& w : waves)
+        if (w.second < kD) {
+            kT = w.second;
             break;
         }
-    if (!kT)
-        return out.status;
+    if (!kT) {
+        if (!(slope[waves[0].second] > 0))
+            return out.status;
+        kT = waves[0].second;
+        kD = 0;
+        for (const auto& w : waves)
+            if (w.second > kT && w.first >= DICROTIC_SHARE * waves[0].first) {
+                kD = w.second;
+                break;
+            }
+        if (!kD)
+            return out.status;
+    }
 
     // Tidal wave: its own peak where its slope rises above zero, else the shoulder, where the
     // falling slope is least steep.
