@@ -18,6 +18,7 @@ constexpr double PULSE_PEAK_S = 0.10;    // the main wave's peak after the shape
 constexpr double TIDAL_LATE_S = 0.25;    // the tidal and dicrotic components' centres, in the
 constexpr double DICROTIC_LATE_S = 0.45; // paced time after the main peak
 constexpr double RUNOFF_DECAY_S = 0.5;
+constexpr double RISE_S = 0.035;          // the main wave's rise and fall (Gaussian widths)
 constexpr double SYSTOLIC_FALL_S = 0.08;
 constexpr double DEFAULT_TIDAL = PulseComponents().tidal;
 constexpr double FALL_SHORTENING = 0.5;   // at no tidal wave the fall takes half as long
@@ -80,7 +81,10 @@ double CPulseShape::Raw(double tau, double pace) const
     // A weak tidal wave comes with a main wave that falls away sooner, as in a young, supple
     // artery; the default falls as it always has.
     const double fall = SYSTOLIC_FALL_S * (1 - FALL_SHORTENING * std::max(0.0, 1 - m_c.tidal / DEFAULT_TIDAL));
-    const double systolic = tau < PULSE_PEAK_S ? Gauss(tau, PULSE_PEAK_S, 0.035) : Gauss(late, PULSE_PEAK_S, fall);
+    // The upstroke starts from nothing, without a step.
+    static const double start = Gauss(0, PULSE_PEAK_S, RISE_S);
+    const double systolic = tau < PULSE_PEAK_S ? (Gauss(tau, PULSE_PEAK_S, RISE_S) - start) / (1 - start)
+                                               : Gauss(late, PULSE_PEAK_S, fall);
     const double tidal = m_c.tidal * Gauss(late, TIDAL_LATE_S, 0.06);
     const double dicrotic = m_c.dicrotic * Gauss(late, DICROTIC_LATE_S, 0.055);
     const double rise = tau > 0.12 ? 1.0 : 0.5 - 0.5 * std::cos(PI * tau / 0.12);
