@@ -137,7 +137,9 @@ TEST(PulseGoals, SweepsFindTheBestPressureInEachThird)
     const Case cases[] = {{250, 72, false}, {500, 120, true}, {1219, 180, false}, {1219, 40, true}};
     const double span = CSignalGen::SWEEP_HEAVY - CSignalGen::SWEEP_LIGHT;
     for (const Case& k : cases) {
-        SCOPED_TRACE(std::to_string(k.rate) + "/s " + std::to_string(k.bpm) + "/min");
+        const std::string strCase = std::to_string(static_cast<int>(k.rate)) + "/s " + std::to_string(static_cast<int>(k.bpm))
+                                  + "/min" + (k.bFaulty ? " faulty" : " clean");
+        SCOPED_TRACE(strCase);
         SimStreamOptions o;
         o.rate = k.rate;
         o.bpm = k.bpm;
@@ -166,7 +168,7 @@ TEST(PulseGoals, SweepsFindTheBestPressureInEachThird)
             EXPECT_EQ(curve.position, truePosition) << "channel " << c + 1;
             EXPECT_EQ(truePosition, static_cast<PulsePosition>(static_cast<int>(PulsePosition::Floating) + c));
             std::printf("sweep %s channel %d: best %.0f, truth %.0f (%+.1f %% of the range), %s\n",
-                        ::testing::UnitTest::GetInstance()->current_test_info()->name(), c + 1, *curve.bestPressure,
+                        strCase.c_str(), c + 1, *curve.bestPressure,
                         pTruth->bestPressure, (*curve.bestPressure - pTruth->bestPressure) / span * 100,
                         PositionName(curve.position));
         }

@@ -4,8 +4,10 @@
 // the amplitude following the hold-down pressure, and --truth written on the terminal's side.
 #include <gtest/gtest.h>
 
+#ifdef VELTRIN_HAVE_PTY_SIM
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
