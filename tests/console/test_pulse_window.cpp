@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
+#include "console_app.h"
 #include "console_fixture.h"
 #include "frame_decoder.h"
 #include "link_monitor.h"
@@ -189,4 +190,18 @@ TEST_F(PulseWindowTest, ShowsTheLibrarysFiguresOfAReplayedSweep)
     }
     EXPECT_EQ(pWnd->ValueOf(QStringLiteral("h1 主波幅度"), 1), strH1);
     m_dlg.done(0);
+}
+
+TEST(PulseWindowDemo, DemoSweepTakesSecondsAndNeedsTheDemo)
+{
+    const auto parse = [](const QStringList& args) {
+        return ParseConsoleArguments(QStringList{QStringLiteral("Veltrin")} + args);
+    };
+    const ConsoleOptions o = parse({"--demo", "--demo-sweep", "30"});
+    EXPECT_TRUE(o.strError.isEmpty()) << qPrintable(o.strError);
+    EXPECT_EQ(o.dDemoSweepS, 30.0);
+    EXPECT_EQ(parse({"--demo"}).dDemoSweepS, 0.0);
+    for (const QStringList& args : {QStringList{"--demo-sweep", "30"}, QStringList{"--demo", "--demo-sweep", "4"},
+                                    QStringList{"--demo", "--demo-sweep", "601"}, QStringList{"--demo", "--demo-sweep", "slow"}})
+        EXPECT_FALSE(parse(args).strError.isEmpty()) << qPrintable(args.join(' '));
 }
