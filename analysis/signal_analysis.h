@@ -15,6 +15,7 @@
 #include <optional>
 #include <vector>
 
+#include "hrv.h"
 #include "pressure_curve.h"
 #include "pulse_diagram.h"
 #include "pulse_foot.h"
@@ -71,6 +72,9 @@ public:
     std::optional<double> LastFootUs(int c) const;
     // Slots filled in for frames known to be lost, in total.
     uint64_t LostSlots() const { return m_qwLostSlots; }
+    // The R waves kept (every one found when dKeepS <= 0), in order, in seconds on the clock
+    // of the frames' times; for the heart-rate variability of a whole recording.
+    std::vector<BeatTime> RWaves() const;
 
     // --- pulse diagram and pressure-amplitude curve, pulse channel c (0..2) ------------------
     // The pulse diagram over the beats of the last dWindowS seconds up to nowUs; dWindowS <= 0:

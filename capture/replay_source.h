@@ -36,12 +36,16 @@ public:
     bool Pump(int64_t nowUs, std::vector<uint8_t>& out);
 
     bool Playing() const { return m_bPlaying; }
+    // After Open: what a capture cut short lacks (file, offset, what is missing), for the
+    // user; empty for a whole capture.
+    const std::string& Warning() const { return m_strWarning; }
 
 private:
     bool Rewind(std::string* pError);
     bool NextReceived(std::string* pError);
 
     std::string m_strPath;
+    std::string m_strWarning;
     double m_dSpeed = 1;
     std::FILE* m_pFile = nullptr;
     std::unique_ptr<CFileSource> m_pSource;

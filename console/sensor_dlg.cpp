@@ -14,6 +14,7 @@
 #include "about_dlg.h"
 #include "modal.h"
 #include "port_settings_dlg.h"
+#include "report_ctl.h"
 #include "resource_ids.h"
 #include "signal_link.h"
 #include "spin_button.h"
@@ -192,6 +193,7 @@ void CSensorDlg::OnInitDialog()
     if (m_spinVolumeGain) m_spinVolumeGain->SetRange(1, 8);
 
     InstallSignalLink(*this);
+    InstallReport(*this);
 
     m_timer1.start(TIMER_PERIOD_MS);
     m_timerPressure.setSingleShot(true);

@@ -16,6 +16,7 @@ enum ResourceId {
     IDM_SIGNAL_LINK = 0x0040,    // the signal-and-link window
     IDM_PORT_SETTINGS = 0x0050,  // the port map dialog
     IDM_PULSE_DIAGRAM = 0x0060,  // the pulse diagram window
+    IDM_REPORT = 0x0070,         // the session report of a recording
 
     IDC_WAVECHART = 100,    // child id of the waveform control
 

@@ -8,12 +8,14 @@
 #include <string>
 
 #include "sensor_sim.h"
+#include "sim_capture.h"
 
 namespace {
 
 constexpr double PTT_MIN_MS = 20;
 constexpr double PTT_MAX_MS = 500;
 constexpr double HRV_MAX_MS = 200;
+constexpr double MAX_WRITE_SECONDS = 24 * 3600;
 // The pulse diagram's ratios the shape can be asked for, the hold-down pressures and sweeps.
 constexpr double TIDAL_MIN = 0.4, TIDAL_MAX = 0.9;
 constexpr double NOTCH_MIN = 0.05, NOTCH_MAX = 0.6;
@@ -34,6 +36,9 @@ void Usage(std::FILE* f)
         "                for the three pulse channels apart\n"
         "  --hrv MS      standard deviation of the R-R interval in ms (0..%g; default: a\n"
         "                breathing rhythm of 3.5 %% and +-2 %% random)\n"
+        "  --hrv LF,HF   a known heart-rate modulation instead, no random part: the R-R\n"
+        "                interval swings by LF ms at 0.1 Hz and by HF ms at 0.25 Hz (each 0..%g),\n"
+        "                so its LF and HF power are LF^2/2 and HF^2/2 ms^2\n"
         "  --silent      answer nothing and never stream\n"
         "  --log FILE    record every byte both ways as a capture (sensor-decode --dump FILE shows it)\n"
         "  --link PATH   make PATH a symbolic link to the terminal (removed on exit)\n"
@@ -43,6 +48,10 @@ void Usage(std::FILE* f)
         "  --replay FILE stream a capture's received bytes, from its first data frame, at their\n"
         "                recorded pace, instead of the simulated signals\n"
         "  --speed X     pace of --replay against the recording (0.1..20, default 1)\n"
+        "  --write-capture FILE  no terminal: write --seconds of the session (an information\n"
+        "                request and reply, start, the data frames read every 5 ms, stop) into the\n"
+        "                capture FILE at once, then exit\n"
+        "  --seconds S   length of --write-capture's data, seconds (default 60)\n"
         "The pulse's shape and hold-down pressure (each one value, or three for the pulse channels\n"
         "apart; not with --replay). The shape comes as near the ratios asked as it can; --truth\n"
         "gives each beat's own:\n"
@@ -54,10 +63,11 @@ void Usage(std::FILE* f)
         "                800,1700,2600: a floating, a middle and a deep pulse)\n"
         "  --sweep S     the static pressures rise from a light (%g) to a heavy (%g) hold-down\n"
         "                over S seconds (%g..%g) and back, again and again\n"
-        "  --truth FILE  write every beat's true pulse diagram, per channel, as CSV\n",
-        static_cast<int>(SIM_MAX_RATE), PTT_MIN_MS, PTT_MAX_MS, HRV_MAX_MS, TIDAL_MIN, TIDAL_MAX, NOTCH_MIN,
-        NOTCH_MAX, DICROTIC_MIN, DICROTIC_MAX, CSignalGen::SWEEP_LIGHT, CSignalGen::SWEEP_HEAVY, SWEEP_MIN_S,
-        SWEEP_MAX_S);
+        "  --truth FILE  write every beat's true pulse diagram, per channel, as CSV (also with\n"
+        "                --write-capture)\n",
+        static_cast<int>(SIM_MAX_RATE), PTT_MIN_MS, PTT_MAX_MS, HRV_MAX_MS, HRV_MAX_MS, TIDAL_MIN, TIDAL_MAX,
+        NOTCH_MIN, NOTCH_MAX, DICROTIC_MIN, DICROTIC_MAX, CSignalGen::SWEEP_LIGHT, CSignalGen::SWEEP_HEAVY,
+        SWEEP_MIN_S, SWEEP_MAX_S);
 }
 
 bool ParseNumber(const char* text, double lo, double hi, double* out)
@@ -94,6 +104,16 @@ bool ParseTriple(const std::string& text, double lo, double hi, double out[3])
     return true;
 }
 
+// MS (the R-R standard deviation) or LF,HF (a known modulation).
+bool ParseHrv(const std::string& text, SensorSimOptions& opts)
+{
+    const size_t comma = text.find(',');
+    if (comma == std::string::npos)
+        return ParseNumber(text.c_str(), 0, HRV_MAX_MS, &opts.hrvMs);
+    return ParseNumber(text.substr(0, comma).c_str(), 0, HRV_MAX_MS, &opts.hrvLfMs)
+        && ParseNumber(text.substr(comma + 1).c_str(), 0, HRV_MAX_MS, &opts.hrvHfMs);
+}
+
 bool ParseSeed(const char* text, uint64_t* out)
 {
     char* end = nullptr;
@@ -110,6 +130,9 @@ bool ParseSeed(const char* text, uint64_t* out)
 int main(int argc, char** argv)
 {
     SensorSimOptions opts;
+    std::string strWrite;
+    double dSeconds = 60;
+    bool bSeconds = false;
     bool pulseSet = false;  // an option of the simulated pulse's shape or pressure
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -135,9 +158,9 @@ int main(int argc, char** argv)
         }
         const bool known = arg == "--rate" || arg == "--bpm" || arg == "--seed" || arg == "--corrupt"
                         || arg == "--garbage" || arg == "--log" || arg == "--link" || arg == "--ptt"
-                        || arg == "--hrv" || arg == "--replay" || arg == "--speed" || arg == "--tidal"
-                        || arg == "--notch" || arg == "--dicrotic" || arg == "--best-pressure" || arg == "--sweep"
-                        || arg == "--truth";
+                        || arg == "--hrv" || arg == "--replay" || arg == "--speed"
+                        || arg == "--write-capture" || arg == "--seconds" || arg == "--tidal" || arg == "--notch"
+                        || arg == "--dicrotic" || arg == "--best-pressure" || arg == "--sweep" || arg == "--truth";
         if (!known) {
             std::fprintf(stderr, "sensor-sim: unknown option %s\n", arg.c_str());
             Usage(stderr);
@@ -164,7 +187,9 @@ int main(int argc, char** argv)
         else if (arg == "--best-pressure") { ok = ParseTriple(value, 0, PRESSURE_MAX, opts.pulse.bestPressure); pulseSet = true; }
         else if (arg == "--sweep") { ok = ParseNumber(value.c_str(), SWEEP_MIN_S, SWEEP_MAX_S, &opts.pulse.sweepS); pulseSet = true; }
         else if (arg == "--truth") { ok = !value.empty(); opts.truthPath = value; }
-        else if (arg == "--hrv") { ok = ParseNumber(value.c_str(), 0, HRV_MAX_MS, &v); opts.hrvMs = v; }
+        else if (arg == "--hrv") { ok = ParseHrv(value, opts); }
+        else if (arg == "--write-capture") { ok = !value.empty(); strWrite = value; }
+        else if (arg == "--seconds") { ok = ParseNumber(value.c_str(), 0.1, MAX_WRITE_SECONDS, &dSeconds); bSeconds = true; }
         else if (arg == "--log") { ok = !value.empty(); opts.logPath = value; }
         else if (arg == "--link") { ok = !value.empty(); opts.linkPath = value; }
         else if (arg == "--replay") { ok = !value.empty(); opts.replayPath = value; }
@@ -184,6 +209,37 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "sensor-sim: the pulse's shape, pressure and truth belong to the simulated signals; they cannot be used with --replay\n");
         return 2;
     }
+    if (bSeconds && strWrite.empty()) {
+        std::fprintf(stderr, "sensor-sim: --seconds needs --write-capture\n");
+        return 2;
+    }
+    if (!strWrite.empty()) {
+        if (opts.silent || opts.frameWrites || !opts.replayPath.empty() || !opts.logPath.empty() || !opts.linkPath.empty()) {
+            std::fprintf(stderr, "sensor-sim: --write-capture writes the simulated signals without a terminal; it "
+                                 "cannot be used with --silent, --frame-writes, --replay, --log or --link\n");
+            return 2;
+        }
+        SimCaptureOptions cap;
+        cap.rate = opts.rate;
+        cap.bpm = opts.bpm;
+        cap.seed = opts.seed;
+        cap.corrupt = opts.corrupt;
+        cap.garbage = opts.garbage;
+        for (int ch = 0; ch < 3; ++ch)
+            cap.pttMs[ch] = opts.pttMs[ch];
+        cap.hrvMs = opts.hrvMs;
+        cap.hrvLfMs = opts.hrvLfMs;
+        cap.hrvHfMs = opts.hrvHfMs;
+        cap.seconds = dSeconds;
+        cap.pulse = opts.pulse;
+        cap.truthPath = opts.truthPath;
+        std::string error;
+        if (!WriteSimulatedCapture(strWrite, cap, &error)) {
+            std::fprintf(stderr, "sensor-sim: %s\n", error.c_str());
+            return 2;
+        }
+        return 0;
+    }
     if (opts.frameWrites && !opts.replayPath.empty()) {
         std::fprintf(stderr, "sensor-sim: --frame-writes paces the simulated signals; it cannot be used with --replay\n");
         return 2;
@@ -201,8 +257,10 @@ int main(int argc, char** argv)
     std::string error;
     if (!sim.Start(&error)) {
         std::fprintf(stderr, "sensor-sim: %s\n", error.c_str());
-        return 1;
+        return sim.ReplayRefused() ? 2 : 1;
     }
+    if (!sim.ReplayWarning().empty())
+        std::fprintf(stderr, "sensor-sim: %s\n", sim.ReplayWarning().c_str());
     if (opts.linkPath.empty())
         std::printf("%s\n", sim.SlavePath().c_str());
     else

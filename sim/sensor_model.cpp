@@ -63,6 +63,12 @@ void CSensorModel::ApplySignalOptions(const double pttMs[3], double hrvMs)
     m_gen.m_dHrvS = hrvMs < 0 ? -1 : hrvMs / 1000.0;
 }
 
+void CSensorModel::ApplyHrvModulation(double lfMs, double hfMs)
+{
+    m_gen.m_dHrvLfMs = lfMs;
+    m_gen.m_dHrvHfMs = hfMs;
+}
+
 void CSensorModel::ApplyPulseOptions(const SimPulseOptions& opts)
 {
     m_gen.m_dSweepS = std::max(0.0, opts.sweepS);

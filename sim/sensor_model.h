@@ -54,6 +54,9 @@ public:
     // Pulse transit per channel and R-R standard deviation (negative: natural), milliseconds;
     // before the first sample.
     void ApplySignalOptions(const double pttMs[3], double hrvMs);
+    // A known heart-rate modulation, amplitudes in milliseconds (CSignalGen::m_dHrvLfMs); before
+    // the first sample.
+    void ApplyHrvModulation(double lfMs, double hfMs);
     // The pulse's shape and pressure-amplitude model; before the first sample.
     void ApplyPulseOptions(const SimPulseOptions& opts);
     // The next data frame (21 bytes): header F0 1F 12 32 and a sample block.

@@ -30,6 +30,8 @@ struct SensorSimOptions {
     bool silent = false;        // neither replies nor streams
     double pttMs[3] = {150, 150, 150};  // R wave to pulse foot, per pulse channel
     double hrvMs = -1;          // R-R standard deviation; negative: the natural variation
+    double hrvLfMs = -1;        // a known heart-rate modulation instead, amplitudes in ms
+    double hrvHfMs = -1;        // (CSignalGen::m_dHrvLfMs); negative: none
     std::string logPath;        // capture of every byte both ways; empty: none
     std::string linkPath;       // symbolic link to the slave path; empty: none
     bool frameWrites = false;   // each data frame written on its own at its due time, so the
@@ -64,6 +66,12 @@ public:
     bool Start(std::string* error = nullptr);
     // Ends the thread, removes the link and closes the terminal. Safe to call again.
     void Stop();
+
+    // After a failed Start: whether the capture to replay was what was refused (missing,
+    // malformed, or the --log file itself), rather than the terminal or the link.
+    bool ReplayRefused() const { return m_bReplayRefused; }
+    // After Start: what a capture to replay that was cut short lacks; empty otherwise.
+    const std::string& ReplayWarning() const { return m_strReplayWarning; }
 
     bool Running() const { return m_thread.joinable(); }
     const std::string& SlavePath() const { return m_strSlavePath; }
@@ -110,6 +118,8 @@ private:
     bool m_bLinked = false;
     capture::CCaptureWriter m_log;  // the --log capture, open while running with one
     std::unique_ptr<capture::CReplaySource> m_pReplay;  // set when replaying a capture
+    bool m_bReplayRefused = false;
+    std::string m_strReplayWarning;
     std::FILE* m_pTruth = nullptr;  // the --truth file, open while running with one
     std::thread m_thread;
     std::atomic<bool> m_bQuit{false};
