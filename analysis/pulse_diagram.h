@@ -80,7 +80,7 @@ struct MeasuredBeat {
 struct DiagramParams {
     double dSmoothS = 0.024;   // Savitzky-Golay smoothing of the wave (cubic)
     double dSlopeS = 0.050;    // ... of its first derivative (cubic)
-    double dBendS = 0.05;     // ... of its second derivative (quadratic)
+    double dBendS = 0.050;     // ... of its second derivative (quadratic)
 };
 
 // Measures one beat of x (sampled at fs) between its feet at positions f0 < f1 (fractional
