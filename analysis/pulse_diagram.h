@@ -83,9 +83,10 @@ struct DiagramParams {
     double dBendS = 0.050;     // ... of its second derivative (quadratic)
 };
 
-// Measures one beat of x (sampled at fs) between its feet at positions f0 < f1 (fractional
-// sample indices of x); x should reach a little beyond both feet for the smoothing. Fills in
-// everything but startPos and startUs; returns out.status.
+// Measures one beat of x (sampled at fs) between its feet near positions f0 < f1 (fractional
+// sample indices of x), which it places again by their tangents; x should reach 100 ms beyond
+// both for the smoothing and the upstrokes. Fills in everything but pressure and startUs
+// (startPos: the first foot as placed, in x's indices); returns out.status.
 BeatStatus MeasureBeat(const std::vector<double>& x, double fs, double f0, double f1, MeasuredBeat& out,
                        const DiagramParams& params = DiagramParams());
 
