@@ -1,7 +1,8 @@
 // The "脉图分析" window in the console: on the background menu beside "信号与链路...", not modal,
-// "—" before any beat; then a minute of the simulated sensor sweeping its hold-down, replayed
-// through the console's own receive path, shown exactly as the analysis library gives it (an
-// analysis of the test's own fed the same frames), drawn, copied, restarted and saved.
+// "—" before any beat; then a capture of the simulated sensor sweeping its hold-down, replayed
+// through the console's own receive path at its recorded times, shown exactly as the analysis
+// library gives it (an analysis of the test's own fed the same frames), drawn, copied,
+// restarted and saved.
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
@@ -10,14 +11,15 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
+#include "capture_reader.h"
 #include "console_app.h"
 #include "console_fixture.h"
 #include "frame_decoder.h"
 #include "link_monitor.h"
 #include "pulse_window.h"
 #include "resource_ids.h"
-#include "sensor_model.h"
 #include "signal_link.h"
+#include "sim_capture.h"
 #include "support/pty_pair.h"
 
 namespace {
@@ -38,29 +40,44 @@ protected:
         EXPECT_TRUE(m_dlg.OnSysCommand(IDM_PULSE_DIAGRAM, 0));
         return m_pFeature->PulseWindow();
     }
-    // `seconds` of the simulated sensor at 250 frames a second sweeping its hold-down over
-    // 20 s, read every 20 ms: through the console, and into the test's own monitor at the same
-    // times.
+    // A capture of `seconds` of the simulated sensor at 250 frames a second sweeping its
+    // hold-down over 20 s, its data records replayed at their times: through the console, and
+    // into the test's own monitor.
     void Replay(double seconds)
     {
         qobject_cast<QPushButton*>(m_dlg.GetDlgItem(IDC_BTN_OPEN))->click();
         ASSERT_TRUE(m_dlg.m_comm.GetPortOpen());
-        m_own.PortOpened(m_platform.GetMicroseconds());
-        CSensorModel model(250, 80, 5);
-        SimPulseOptions pulse;
-        pulse.sweepS = 20;
-        model.ApplyPulseOptions(pulse);
-        for (int read = 0; read < seconds * 50; ++read) {
-            m_platform.Advance(20);
-            std::vector<uint8_t> bytes;
-            for (int i = 0; i < 5; ++i) {
-                uint8_t f[proto::DATA_FRAME_LEN];
-                model.NextDataFrame(f);
-                bytes.insert(bytes.end(), f, f + sizeof f);
-                m_own.DataFrame(m_platform.GetMicroseconds(), f + proto::HEADER_LEN, true);
-            }
-            m_dlg.m_ring.Append(bytes.data(), static_cast<int>(bytes.size()));
+        QTemporaryDir dir;
+        const std::string path = dir.filePath(QStringLiteral("sweep.vcap")).toStdString();
+        SimCaptureOptions opts;
+        opts.rate = 250;
+        opts.bpm = 80;
+        opts.seed = 5;
+        opts.seconds = seconds;
+        opts.pulse.sweepS = 20;
+        std::string error;
+        ASSERT_TRUE(WriteSimulatedCapture(path, opts, &error)) << error;
+        std::FILE* pFile = std::fopen(path.c_str(), "rb");
+        ASSERT_NE(pFile, nullptr);
+        CFileSource source(pFile);
+        capture::CCaptureReader reader(source);
+        ASSERT_TRUE(reader.ReadHeader()) << reader.Error();
+        std::vector<capture::CaptureRecord> data;
+        for (capture::CaptureRecord rec; reader.Next(rec) == capture::ReadResult::Record;)
+            if (rec.dir == capture::Direction::Received)
+                data.push_back(rec);
+        std::fclose(pFile);
+        ASSERT_GT(data.size(), 2u);
+        // The information reply before the data and the stop acknowledgement after it are the
+        // console's own business.
+        const uint64_t t0 = m_platform.GetMicroseconds();
+        m_own.PortOpened(t0);
+        for (size_t i = 1; i + 1 < data.size(); ++i) {
+            m_platform.m_dwTick = static_cast<uint32_t>((t0 + static_cast<uint64_t>(data[i].timeUs)) / 1000);
+            m_dlg.m_ring.Append(data[i].bytes.data(), static_cast<int>(data[i].bytes.size()));
             DecodeFrames(m_dlg.m_ring, m_dlg, &m_dlg.m_decodeStats);
+            m_ownRing.Append(data[i].bytes.data(), static_cast<int>(data[i].bytes.size()));
+            DecodeFrames(m_ownRing, m_ownSink);
         }
     }
     // Whether the columns of the widget's picture around x (one pixel either side, for the
@@ -75,10 +92,26 @@ protected:
         return false;
     }
 
+    // The test's own analysis of the same frames at the same times.
+    struct OwnSink : IFrameSink {
+        OwnSink(CLinkMonitor& monitor, IPlatform& platform) : m_monitor(monitor), m_platform(platform) {}
+        void OnInfoReply(const uint8_t*) override {}
+        void OnStopAck() override {}
+        void OnDateReply(const uint8_t*) override {}
+        void OnDataFrame(const uint8_t block[17], bool checkOk) override
+        {
+            m_monitor.DataFrame(m_platform.GetMicroseconds(), block, checkOk);
+        }
+        CLinkMonitor& m_monitor;
+        IPlatform& m_platform;
+    };
+
     PtyPair m_pty;
     CSensorDlg m_dlg;
     CSignalLinkFeature* m_pFeature = nullptr;
     CLinkMonitor m_own;
+    CByteRing m_ownRing;
+    OwnSink m_ownSink{m_own, m_platform};
 };
 
 } // namespace
