@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QSet>
 #include <QTimer>
@@ -28,6 +29,9 @@
 #include "resource_ids.h"
 #include "sensor_dlg.h"
 #include "replay_source.h"
+#include "replay_status.h"
+#include "review_window.h"
+#include "units_settings.h"
 #include "sensor_sim.h"
 #include "translator.h"
 
@@ -102,6 +106,7 @@ QString ConsoleHelpText(const QString& strProgram)
                "Usage: %1 [--com N=PATH]... [--demo [--demo-rate N]] [--screenshot FILE [--after MS]]\n"
                "       [--scroll] [--trace] [--list-ports] [--record FILE] [--replay FILE [--speed X]]\n"
                "       [--caption] [--auto-observe] [--diag-report FILE] [Qt options]\n"
+               "       %1 --review FILE [--screenshot FILE [--after MS]]\n"
                "Console for a three-channel pulse-pressure sensor on a serial port.\n\n"
                "Options:\n"
                "  --com N=PATH       Use serial device PATH as port COMN (entry N of the port list,\n"
@@ -133,6 +138,10 @@ QString ConsoleHelpText(const QString& strProgram)
                "                     received bytes from its first data frame at their recorded\n"
                "                     pace, stop pauses them.\n"
                "  --speed X          Pace of --replay against the recording, 0.1 to 20 (default 1).\n"
+               "  --review FILE      Open the capture FILE in the review window, without the console\n"
+               "                     and its serial port: the traces of all eight channels with\n"
+               "                     their markers, to scroll, zoom and measure with two cursors.\n"
+               "                     With --screenshot the picture is of that window.\n"
                "  --caption          With --screenshot: draw the window's title above the picture\n"
                "                     (offscreen windows have no frame to show it).\n"
                "  --auto-observe     Run unattended: open COM1 and start observing at once, do it\n"
@@ -171,9 +180,10 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     const QCommandLineOption replay(QStringLiteral("replay"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption speed(QStringLiteral("speed"), QString(), QStringLiteral("X"));
     const QCommandLineOption caption(QStringLiteral("caption"));
+    const QCommandLineOption reviewFile(QStringLiteral("review"), QString(), QStringLiteral("FILE"));
     parser.addOptions({help, com, demo, demoRate, screenshot, after, scroll});
     parser.addOptions({listPorts, trace, version, autoObserve, diagReport});
-    parser.addOptions({record, replay, speed, caption});
+    parser.addOptions({record, replay, speed, caption, reviewFile});
     opts.strHelpText = ConsoleHelpText(args.isEmpty() ? QStringLiteral("Veltrin") : ApplicationNameFromPath(args.first()));
     if (!parser.parse(WithoutQtOptions(args, &opts.qtArgs))) {
         opts.strError = parser.errorText();
@@ -277,6 +287,14 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     opts.bCaption = parser.isSet(caption);
     if (opts.bCaption && opts.strScreenshot.isEmpty()) {
         opts.strError = QStringLiteral("--caption needs --screenshot");
+        return opts;
+    }
+    if (!fileOption(reviewFile, opts.strReview, "--review needs a capture file"))
+        return opts;
+    if (!opts.strReview.isEmpty()
+        && (opts.UsesSimulatedSensor() || !opts.strRecord.isEmpty() || opts.bAutoObserve || !opts.portMaps.isEmpty())) {
+        opts.strError = QStringLiteral("--review opens a capture without the serial port: it goes with none of "
+                                       "--com, --demo, --replay, --record and --auto-observe");
         return opts;
     }
     return opts;
@@ -459,6 +477,11 @@ int CConsoleApp::Main(int argc, char** argv)
         return 2;
     }
 
+    if (!opts.strReview.isEmpty()) {
+        CConsoleApp app(argc, argv);
+        return app.RunReview(opts);
+    }
+
     // The simulated sensor outlives the console: the console's port must be closed before the
     // terminal goes, or it would see a hang-up and report a lost device.
 #ifdef VELTRIN_HAVE_PTY_SIM
@@ -490,7 +513,11 @@ int CConsoleApp::Main(int argc, char** argv)
     int nResult = 0;
     {
         CConsoleApp app(argc, argv);
+#ifdef VELTRIN_HAVE_PTY_SIM
+        nResult = app.InitInstance(opts, opts.strReplay.isEmpty() ? nullptr : pSim.get());
+#else
         nResult = app.InitInstance(opts);
+#endif
     }
     SetActivePortMap(nullptr);
 #ifdef VELTRIN_HAVE_PTY_SIM
@@ -500,11 +527,40 @@ int CConsoleApp::Main(int argc, char** argv)
     return nResult;
 }
 
-int CConsoleApp::InitInstance(const ConsoleOptions& opts)
+int CConsoleApp::RunReview(const ConsoleOptions& opts)
+{
+    CUnitSettings unitSettings;
+    QString strError;
+    QPointer<CReviewWindow> pWnd = CReviewWindow::OpenCapture(opts.strReview, unitSettings, nullptr, &strError);
+    if (!pWnd) {
+        AttachParentConsole();
+        std::fprintf(stderr, "%s\n", qPrintable(strError));
+        return 2;
+    }
+    int nResult = 0;
+    if (!opts.strScreenshot.isEmpty()) {
+        const QString strFile = opts.strScreenshot;
+        const bool bCaption = opts.bCaption;
+        QTimer::singleShot(opts.nScreenshotAfterMs, pWnd, [pWnd, &nResult, strFile, bCaption] {
+            const QImage img = bCaption ? GrabWithCaption(*pWnd) : pWnd->grab().toImage();
+            if (!img.save(strFile, "PNG")) {
+                std::fprintf(stderr, "Cannot write the screenshot %s\n", qPrintable(strFile));
+                nResult = 2;
+            }
+            QApplication::closeAllWindows();
+        });
+    }
+    QApplication::exec();
+    return nResult;
+}
+
+int CConsoleApp::InitInstance(const ConsoleOptions& opts, const SensorSim* pReplay)
 {
     CSensorDlg dlg;
     if (opts.bScroll)
         dlg.m_waveChart.OnScrolling();
+    if (pReplay)
+        new CReplayStatus(dlg, opts.strReplay, opts.dReplaySpeed, [pReplay] { return pReplay->Replay(); });
     if (!opts.strRecord.isEmpty()) {
         // Inside the console's run, so that a refusal's box has the console as its owner.
         const QString strRecord = opts.strRecord;

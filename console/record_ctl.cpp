@@ -98,21 +98,14 @@ void CRecordControl::UpdateTitle()
     using State = capture::CCaptureRecorder::State;
     switch (m_recorder.GetState()) {
     case State::Idle:
-        if (!m_strBaseTitle.isEmpty())
-            m_dlg.setWindowTitle(m_strBaseTitle);
-        m_strBaseTitle.clear();
+        m_dlg.SetTitlePart(CSensorDlg::TITLE_RECORD, QString());
         return;
     case State::Waiting:
-        if (m_strBaseTitle.isEmpty())
-            m_strBaseTitle = m_dlg.windowTitle();
-        m_dlg.setWindowTitle(tr("%1 · 记录 等待串口打开").arg(m_strBaseTitle));
+        m_dlg.SetTitlePart(CSensorDlg::TITLE_RECORD, tr("记录 等待串口打开"));
         return;
     case State::Recording:
-        if (m_strBaseTitle.isEmpty())
-            m_strBaseTitle = m_dlg.windowTitle();
-        m_dlg.setWindowTitle(tr("%1 · 记录 %2 · %3")
-                                 .arg(m_strBaseTitle, FormatElapsed(m_recorder.ElapsedUs()),
-                                      FormatSize(m_recorder.BytesWritten())));
+        m_dlg.SetTitlePart(CSensorDlg::TITLE_RECORD, tr("记录 %1 · %2").arg(FormatElapsed(m_recorder.ElapsedUs()),
+                                                                            FormatSize(m_recorder.BytesWritten())));
         return;
     }
 }

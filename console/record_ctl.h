@@ -45,6 +45,5 @@ private:
     CSensorDlg& m_dlg;
     capture::CCaptureRecorder m_recorder;
     QTimer m_timer;
-    QString m_strBaseTitle;  // the title before recording began
     bool m_bClosing = false; // in the destructor: the dialog is no longer to be touched
 };
