@@ -30,6 +30,7 @@
 #include "sensor_dlg.h"
 #include "replay_source.h"
 #include "replay_status.h"
+#include "review_feature.h"
 #include "review_window.h"
 #include "units_settings.h"
 #include "sensor_sim.h"
@@ -106,6 +107,7 @@ QString ConsoleHelpText(const QString& strProgram)
                "Usage: %1 [--com N=PATH]... [--demo [--demo-rate N]] [--screenshot FILE [--after MS]]\n"
                "       [--scroll] [--trace] [--list-ports] [--record FILE] [--replay FILE [--speed X]]\n"
                "       [--caption] [--auto-observe] [--diag-report FILE] [Qt options]\n"
+               "       [--open-review]\n"
                "       %1 --review FILE [--screenshot FILE [--after MS]]\n"
                "Console for a three-channel pulse-pressure sensor on a serial port.\n\n"
                "Options:\n"
@@ -142,6 +144,8 @@ QString ConsoleHelpText(const QString& strProgram)
                "                     and its serial port: the traces of all eight channels with\n"
                "                     their markers, to scroll, zoom and measure with two cursors.\n"
                "                     With --screenshot the picture is of that window.\n"
+               "  --open-review      Open the review window at start, following the live traces\n"
+               "                     (for measuring its cost with soak-console).\n"
                "  --caption          With --screenshot: draw the window's title above the picture\n"
                "                     (offscreen windows have no frame to show it).\n"
                "  --auto-observe     Run unattended: open COM1 and start observing at once, do it\n"
@@ -181,9 +185,10 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     const QCommandLineOption speed(QStringLiteral("speed"), QString(), QStringLiteral("X"));
     const QCommandLineOption caption(QStringLiteral("caption"));
     const QCommandLineOption reviewFile(QStringLiteral("review"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption openReview(QStringLiteral("open-review"));
     parser.addOptions({help, com, demo, demoRate, screenshot, after, scroll});
     parser.addOptions({listPorts, trace, version, autoObserve, diagReport});
-    parser.addOptions({record, replay, speed, caption, reviewFile});
+    parser.addOptions({record, replay, speed, caption, reviewFile, openReview});
     opts.strHelpText = ConsoleHelpText(args.isEmpty() ? QStringLiteral("Veltrin") : ApplicationNameFromPath(args.first()));
     if (!parser.parse(WithoutQtOptions(args, &opts.qtArgs))) {
         opts.strError = parser.errorText();
@@ -291,10 +296,12 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     }
     if (!fileOption(reviewFile, opts.strReview, "--review needs a capture file"))
         return opts;
+    opts.bOpenReview = parser.isSet(openReview);
     if (!opts.strReview.isEmpty()
-        && (opts.UsesSimulatedSensor() || !opts.strRecord.isEmpty() || opts.bAutoObserve || !opts.portMaps.isEmpty())) {
+        && (opts.UsesSimulatedSensor() || !opts.strRecord.isEmpty() || opts.bAutoObserve || !opts.portMaps.isEmpty()
+            || opts.bOpenReview)) {
         opts.strError = QStringLiteral("--review opens a capture without the serial port: it goes with none of "
-                                       "--com, --demo, --replay, --record and --auto-observe");
+                                       "--com, --demo, --replay, --record, --auto-observe and --open-review");
         return opts;
     }
     return opts;
@@ -561,6 +568,12 @@ int CConsoleApp::InitInstance(const ConsoleOptions& opts, const SensorSim* pRepl
         dlg.m_waveChart.OnScrolling();
     if (pReplay)
         new CReplayStatus(dlg, opts.strReplay, opts.dReplaySpeed, [pReplay] { return pReplay->Replay(); });
+    if (opts.bOpenReview) {
+        QTimer::singleShot(0, &dlg, [&dlg] {
+            if (auto* pReview = dlg.findChild<CReviewFeature*>())
+                pReview->OpenWindow();
+        });
+    }
     if (!opts.strRecord.isEmpty()) {
         // Inside the console's run, so that a refusal's box has the console as its owner.
         const QString strRecord = opts.strRecord;

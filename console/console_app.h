@@ -21,6 +21,7 @@ struct ConsoleOptions {
     QString strRecord;             // non-empty: record the session into this capture from the port's opening
     QString strReplay;             // non-empty: COM1 is a sensor replaying this capture
     QString strReview;             // non-empty: only the review window, on this capture
+    bool bOpenReview = false;      // open the review window at start, following the live traces
     double dReplaySpeed = 1;       // pace of the replay against the recording
     bool bCaption = false;         // the screenshot carries the window's title above it
     bool bListPorts = false;       // print the serial ports and the port map, then exit

@@ -327,8 +327,23 @@ void CReviewChart::paintEvent(QPaintEvent*)
     const QRect plot = PlotRect();
     if (m_pStore)
         m_qwPaintedEnd = m_pStore->End();
+    // Grid and traces go into an image of the plot first: the traces are written pixel by
+    // pixel, far cheaper than thousands of line strokes, and the image is copied in one go.
+    if (m_layer.size() != plot.size())
+        m_layer = QImage(plot.size(), QImage::Format_RGB32);
+    m_layer.fill(Qt::white);
+    {
+        QPainter lp(&m_layer);
+        lp.translate(-plot.topLeft());
+        PaintTimeGrid(lp, plot);
+        for (int ch : ShownChannels())
+            PaintLaneGrid(lp, ch, LaneOfChannel(ch), plot);
+    }
     for (int ch : ShownChannels())
-        PaintLane(p, ch, LaneOfChannel(ch), plot);
+        PaintTrace(ch, LaneOfChannel(ch), plot);
+    p.drawImage(plot.topLeft(), m_layer);
+    for (int ch : ShownChannels())
+        PaintLaneLabels(p, ch, LaneOfChannel(ch), plot);
     PaintTimeAxis(p, plot);
     PaintMarkersAndCursors(p, plot);
     p.setPen(AXIS_COLOR);
@@ -337,72 +352,47 @@ void CReviewChart::paintEvent(QPaintEvent*)
         p.drawText(plot, Qt::AlignCenter, tr("尚无数据"));
 }
 
-void CReviewChart::PaintLane(QPainter& p, int ch, const reviewgeo::Lane& lane, const QRect& plot)
+double CReviewChart::AmplitudeStep(int ch, const reviewgeo::Lane& lane) const
 {
     const auto range = m_range[static_cast<size_t>(ch)];
-    const QRect rcLane(plot.left(), lane.top, plot.width(), lane.height);
+    return reviewgeo::NiceStep(ToUnit(ch, range.second) - ToUnit(ch, range.first),
+                               std::clamp(lane.height / 18, 2, MAX_AMPLITUDE_TICKS));
+}
+
+template <class F>
+void CReviewChart::ForEachAmplitudeTick(int ch, const reviewgeo::Lane& lane, F&& f) const
+{
+    const auto range = m_range[static_cast<size_t>(ch)];
+    const double uLo = ToUnit(ch, range.first), uHi = ToUnit(ch, range.second);
+    const double step = AmplitudeStep(ch, lane);
+    const int nHalf = fontMetrics().height() / 2;
+    for (double u = std::ceil(uLo / step) * step; u <= uHi; u += step) {
+        const double counts = IsPressure(ch) ? u * m_units.ch[ch].scale : u;
+        const int y = static_cast<int>(std::lround(reviewgeo::YOfValue(counts, range.first, range.second, lane)));
+        if (y >= lane.top + nHalf && y <= lane.top + lane.height - nHalf)
+            f(std::abs(u) < step * 1e-9 ? 0.0 : u, y);
+    }
+}
+
+void CReviewChart::PaintLaneGrid(QPainter& p, int ch, const reviewgeo::Lane& lane, const QRect& plot)
+{
+    p.setPen(GRID_COLOR);
+    ForEachAmplitudeTick(ch, lane, [&](double, int y) { p.drawLine(plot.left() + 1, y, plot.right() - 1, y); });
     if (lane.top > plot.top()) {
         p.setPen(AXIS_COLOR);
         p.drawLine(plot.left(), lane.top, plot.right(), lane.top);
     }
+}
 
-    // Amplitude ticks in the channel's unit.
-    const double uLo = ToUnit(ch, range.first), uHi = ToUnit(ch, range.second);
-    const double step = reviewgeo::NiceStep(uHi - uLo, std::clamp(lane.height / 18, 2, MAX_AMPLITUDE_TICKS));
+void CReviewChart::PaintLaneLabels(QPainter& p, int ch, const reviewgeo::Lane& lane, const QRect& plot)
+{
     const QFontMetrics fm(font());
-    for (double u = std::ceil(uLo / step) * step; u <= uHi; u += step) {
-        const double counts = IsPressure(ch) ? u * m_units.ch[ch].scale : u;
-        const int y = static_cast<int>(std::lround(YOfCounts(ch, counts)));
-        if (y < lane.top + fm.height() / 2 || y > lane.top + lane.height - fm.height() / 2)
-            continue;
-        p.setPen(GRID_COLOR);
-        p.drawLine(plot.left() + 1, y, plot.right() - 1, y);
-        p.setPen(AXIS_COLOR);
+    p.setPen(AXIS_COLOR);
+    ForEachAmplitudeTick(ch, lane, [&](double u, int y) {
         p.drawLine(plot.left() - 4, y, plot.left(), y);
         p.drawText(QRect(0, y - fm.height() / 2, plot.left() - 6, fm.height()), Qt::AlignRight | Qt::AlignVCenter,
-                   QString::fromStdString(units::FormatValue(std::abs(u) < step * 1e-9 ? 0.0 : u)));
-    }
-
-    if (m_pStore && !m_pStore->Empty()) {
-        p.save();
-        p.setClipRect(rcLane.adjusted(0, 1, 0, 0));
-        p.setPen(QPen(TRACE_COLORS[ch], 1));
-        const double perColumn = m_dSpan / plot.width();
-        if (perColumn < 1.5) {
-            // Few samples: a line through each of them.
-            const uint64_t a = static_cast<uint64_t>(std::max(static_cast<double>(m_pStore->Begin()), std::floor(m_dStart)));
-            const uint64_t b = std::min(m_pStore->End(), static_cast<uint64_t>(std::max(0.0, std::ceil(m_dStart + m_dSpan) + 1)));
-            QVector<QPointF> pts;
-            for (uint64_t i = a; i < b; ++i)
-                pts.push_back(QPointF(XOfIndex(static_cast<double>(i)), YOfCounts(ch, m_pStore->Value(ch, i))));
-            if (pts.size() == 1)
-                p.drawPoint(pts.front());
-            else
-                p.drawPolyline(pts.data(), static_cast<int>(pts.size()));
-        } else {
-            // Many samples a column: its range as a vertical stroke, joined to the next column.
-            m_pStore->Envelope(ch, m_dStart, m_dStart + m_dSpan, plot.width(), m_envelope);
-            QVector<QLine> lines;
-            lines.reserve(plot.width() * 2);
-            bool bHavePrev = false;
-            int yPrev = 0;
-            for (int k = 0; k < plot.width(); ++k) {
-                const review::ColumnEnvelope& e = m_envelope[static_cast<size_t>(k)];
-                if (!e.any)
-                    continue;
-                const int x = plot.left() + k;
-                const int yMin = static_cast<int>(YOfCounts(ch, e.min));
-                const int yMax = static_cast<int>(YOfCounts(ch, e.max));
-                if (bHavePrev)
-                    lines.push_back(QLine(x - 1, yPrev, x, static_cast<int>(YOfCounts(ch, e.first))));
-                lines.push_back(QLine(x, yMax, x, yMin));
-                yPrev = static_cast<int>(YOfCounts(ch, e.last));
-                bHavePrev = true;
-            }
-            p.drawLines(lines);
-        }
-        p.restore();
-    }
+                   QString::fromStdString(units::FormatValue(u)));
+    });
     const QString strTitle = ChannelTitle(ch);
     const QRect rcTitle(plot.left() + 4, lane.top + 2, fm.horizontalAdvance(strTitle) + 4, fm.height());
     p.fillRect(rcTitle, QColor(255, 255, 255, 200));
@@ -410,22 +400,88 @@ void CReviewChart::PaintLane(QPainter& p, int ch, const reviewgeo::Lane& lane, c
     p.drawText(rcTitle, Qt::AlignCenter, strTitle);
 }
 
-void CReviewChart::PaintTimeAxis(QPainter& p, const QRect& plot)
+void CReviewChart::PaintTrace(int ch, const reviewgeo::Lane& lane, const QRect& plot)
+{
+    if (!m_pStore || m_pStore->Empty() || lane.height <= 1)
+        return;
+    // In the layer's coordinates: the plot's top left is (0, 0); the lane's top line is its border.
+    const int top = lane.top - plot.top() + 1, bottom = lane.top - plot.top() + lane.height - 1;
+    const double perColumn = m_dSpan / plot.width();
+    if (perColumn < 1.5) {
+        // Few samples: a line through each of them.
+        QPainter lp(&m_layer);
+        lp.translate(-plot.topLeft());
+        lp.setClipRect(QRect(plot.left(), lane.top + 1, plot.width(), lane.height - 1));
+        lp.setPen(QPen(TRACE_COLORS[ch], 1));
+        const uint64_t a = static_cast<uint64_t>(std::max(static_cast<double>(m_pStore->Begin()), std::floor(m_dStart)));
+        const uint64_t b = std::min(m_pStore->End(), static_cast<uint64_t>(std::max(0.0, std::ceil(m_dStart + m_dSpan) + 1)));
+        const auto range = m_range[static_cast<size_t>(ch)];
+        QVector<QPointF> pts;
+        for (uint64_t i = a; i < b; ++i)
+            pts.push_back(QPointF(XOfIndex(static_cast<double>(i)),
+                                  reviewgeo::YOfValue(m_pStore->Value(ch, i), range.first, range.second, lane)));
+        if (pts.size() == 1)
+            lp.drawPoint(pts.front());
+        else
+            lp.drawPolyline(pts.data(), static_cast<int>(pts.size()));
+        return;
+    }
+    // Many samples a column: one vertical stroke per column over its range, reaching to where
+    // the column before it ended, so that the trace stays joined.
+    m_pStore->Envelope(ch, m_dStart, m_dStart + m_dSpan, plot.width(), m_envelope);
+    const QRgb color = TRACE_COLORS[ch].rgb();
+    const auto range = m_range[static_cast<size_t>(ch)];
+    const int yOffset = plot.top();
+    auto yOf = [&](uint16_t v) { return static_cast<int>(reviewgeo::YOfValue(v, range.first, range.second, lane)); };
+    bool bHavePrev = false;
+    int yPrev = 0;
+    for (int k = 0; k < plot.width(); ++k) {
+        const review::ColumnEnvelope& e = m_envelope[static_cast<size_t>(k)];
+        if (!e.any)
+            continue;
+        int y0 = yOf(e.max) - yOffset;
+        int y1 = yOf(e.min) - yOffset;
+        if (bHavePrev) {
+            y0 = std::min(y0, yPrev);
+            y1 = std::max(y1, yPrev);
+        }
+        yPrev = yOf(e.last) - yOffset;
+        bHavePrev = true;
+        y0 = std::max(y0, top);
+        y1 = std::min(y1, bottom - 1);
+        for (int y = y0; y <= y1; ++y)
+            reinterpret_cast<QRgb*>(m_layer.scanLine(y))[k] = color;
+    }
+}
+
+void CReviewChart::PaintTimeGrid(QPainter& p, const QRect& plot)
+{
+    p.setPen(GRID_COLOR);
+    ForEachTimeTick(plot, [&](double, int x) { p.drawLine(x, plot.top() + 1, x, plot.bottom() - 1); });
+}
+
+template <class F>
+void CReviewChart::ForEachTimeTick(const QRect& plot, F&& f) const
 {
     const double rate = m_pStore ? m_pStore->SampleRate() : review::DEFAULT_RATE;
     const double t0 = m_dStart / rate, t1 = (m_dStart + std::max(m_dSpan, 1.0)) / rate;
     const double step = reviewgeo::NiceStep(t1 - t0, std::clamp(plot.width() / 90, 1, MAX_TIME_TICKS));
-    const QFontMetrics fm(font());
+    for (double t = std::ceil(t0 / step) * step; t <= t1; t += step)
+        f(t, static_cast<int>(std::lround(XOfIndex(t * rate))));
+}
+
+void CReviewChart::PaintTimeAxis(QPainter& p, const QRect& plot)
+{
+    const double rate = m_pStore ? m_pStore->SampleRate() : review::DEFAULT_RATE;
+    const double step = reviewgeo::NiceStep(std::max(m_dSpan, 1.0) / rate, std::clamp(plot.width() / 90, 1, MAX_TIME_TICKS));
     const int nDecimals = step >= 1 ? 0 : static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
-    for (double t = std::ceil(t0 / step) * step; t <= t1; t += step) {
-        const int x = static_cast<int>(std::lround(XOfIndex(t * rate)));
-        p.setPen(GRID_COLOR);
-        p.drawLine(x, plot.top() + 1, x, plot.bottom() - 1);
-        p.setPen(AXIS_COLOR);
+    const QFontMetrics fm(font());
+    p.setPen(AXIS_COLOR);
+    ForEachTimeTick(plot, [&](double t, int x) {
         p.drawLine(x, plot.bottom(), x, plot.bottom() + 4);
         p.drawText(QRect(x - 60, plot.bottom() + 4, 120, fm.height()), Qt::AlignHCenter | Qt::AlignTop,
                    QString::number(t, 'f', nDecimals));
-    }
+    });
     p.drawText(QRect(0, plot.bottom() + 4, plot.left() - 6, fm.height()), Qt::AlignRight | Qt::AlignTop, tr("秒"));
 }
 

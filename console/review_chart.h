@@ -3,6 +3,7 @@
 // amplitude axis, under one time axis in seconds on the sample clock; markers as labelled
 // vertical lines and two measuring cursors. Drawn from the history's per-column envelopes, so
 // a paint costs the same whether the view spans a second or ten minutes.
+#include <QImage>
 #include <QWidget>
 
 #include <array>
@@ -111,7 +112,17 @@ private:
     void FollowNewest();
     double DefaultSpan() const;
     double ToUnit(int ch, double counts) const;
-    void PaintLane(QPainter& p, int ch, const reviewgeo::Lane& lane, const QRect& plot);
+    double AmplitudeStep(int ch, const reviewgeo::Lane& lane) const;
+    // f(value in the channel's unit, pixel row) for each amplitude tick that fits the lane.
+    template <class F>
+    void ForEachAmplitudeTick(int ch, const reviewgeo::Lane& lane, F&& f) const;
+    // f(seconds, pixel column) for each time tick of the view.
+    template <class F>
+    void ForEachTimeTick(const QRect& plot, F&& f) const;
+    void PaintTimeGrid(QPainter& p, const QRect& plot);
+    void PaintLaneGrid(QPainter& p, int ch, const reviewgeo::Lane& lane, const QRect& plot);
+    void PaintTrace(int ch, const reviewgeo::Lane& lane, const QRect& plot);
+    void PaintLaneLabels(QPainter& p, int ch, const reviewgeo::Lane& lane, const QRect& plot);
     void PaintTimeAxis(QPainter& p, const QRect& plot);
     void PaintMarkersAndCursors(QPainter& p, const QRect& plot);
 
@@ -127,4 +138,5 @@ private:
     uint64_t m_qwPaintedEnd = 0;      // the history's end when last painted
     int m_nDragCursor = -1;           // the cursor the mouse moves
     std::vector<review::ColumnEnvelope> m_envelope;  // reused between paints
+    QImage m_layer;                   // the plot's grid and traces, reused between paints
 };
