@@ -20,6 +20,15 @@ size_t CFileSource::Read(uint8_t* buf, size_t n)
     return got;
 }
 
+int CFileSource::Descriptor() const
+{
+#ifdef _WIN32
+    return m_pFile ? _fileno(m_pFile) : -1;
+#else
+    return m_pFile ? fileno(m_pFile) : -1;
+#endif
+}
+
 size_t CMemorySource::Read(uint8_t* buf, size_t n)
 {
     const size_t k = std::min(n, m_nSize - m_nPos);

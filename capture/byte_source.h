@@ -16,6 +16,8 @@ public:
     virtual bool Failed() const { return false; }
     // The system's reason for the failure, empty when there was none.
     virtual std::string ErrorText() const { return {}; }
+    // The open file read from, -1 when there is none (memory).
+    virtual int Descriptor() const { return -1; }
 };
 
 // An open C stream, not owned.
@@ -25,6 +27,7 @@ public:
     size_t Read(uint8_t* buf, size_t n) override;
     bool Failed() const override { return !m_strError.empty(); }
     std::string ErrorText() const override { return m_strError; }
+    int Descriptor() const override;
 private:
     std::FILE* m_pFile = nullptr;
     std::string m_strError;
@@ -49,6 +52,7 @@ public:
     size_t Read(uint8_t* buf, size_t n) override;
     bool Failed() const override { return m_rest.Failed(); }
     std::string ErrorText() const override { return m_rest.ErrorText(); }
+    int Descriptor() const override { return m_rest.Descriptor(); }
 private:
     std::vector<uint8_t> m_prefix;
     size_t m_nPos = 0;

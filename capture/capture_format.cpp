@@ -1,5 +1,6 @@
 #include "capture_format.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -120,6 +121,65 @@ void ParseHeaderText(const std::string& text, CaptureHeader& header)
 bool HasMagic(const uint8_t* data, size_t n)
 {
     return n >= MAGIC_LEN && std::memcmp(data, MAGIC, MAGIC_LEN) == 0;
+}
+
+namespace {
+
+std::string HexBytes(const uint8_t* data, size_t n)
+{
+    static const char HEX[] = "0123456789ABCDEF";
+    std::string s;
+    for (size_t i = 0; i < n; ++i) {
+        if (i > 0)
+            s += ' ';
+        s += HEX[data[i] >> 4];
+        s += HEX[data[i] & 15];
+    }
+    return s;
+}
+
+// "VCAP" after any first byte, then line-end bytes other than CR LF, then SUB: the magic after
+// a text transfer rewrote its line end (CR LF to LF, LF to CR LF, CR LF to CR). Returns the
+// length of the mangled magic, 0 when it is not one.
+size_t LineEndMangledLength(const uint8_t* data, size_t n)
+{
+    if (n < 7 || std::memcmp(data + 1, MAGIC + 1, 4) != 0)
+        return 0;
+    size_t end = 5;
+    while (end < n && end < 8 && (data[end] == 0x0D || data[end] == 0x0A))
+        ++end;
+    const size_t nEol = end - 5;
+    const bool bIntact = nEol == 2 && data[5] == 0x0D && data[6] == 0x0A;
+    return nEol >= 1 && !bIntact && end < n && data[end] == 0x1A ? end + 1 : 0;
+}
+
+} // namespace
+
+FileStart ClassifyStart(const uint8_t* data, size_t n, std::string* pWhat)
+{
+    if (HasMagic(data, n))
+        return FileStart::Capture;
+    auto damaged = [&](std::string text) {
+        if (pWhat)
+            *pWhat = std::move(text);
+        return FileStart::Damaged;
+    };
+    const std::string magic = HexBytes(MAGIC, MAGIC_LEN);
+    if (const size_t nMangled = LineEndMangledLength(data, n))
+        return damaged("damaged capture header: found " + HexBytes(data, nMangled) +
+                       ", the capture magic with its CR LF changed, as by a transfer in text mode");
+    if (n >= MAGIC_LEN) {
+        int nDiffer = 0;
+        for (size_t i = 0; i < MAGIC_LEN; ++i)
+            nDiffer += data[i] != MAGIC[i];
+        if (nDiffer <= 2)
+            return damaged("damaged capture header: found " + HexBytes(data, MAGIC_LEN) + ", " + std::to_string(nDiffer) + " byte" +
+                           (nDiffer > 1 ? "s" : "") + " away from the capture magic " + magic);
+    } else if (n > 0 && std::memcmp(data, MAGIC, n) == 0) {
+        return damaged("the capture header is cut short: the file ends after " + std::to_string(n) +
+                       " bytes, inside the capture magic " + magic);
+    }
+    return FileStart::Plain;
 }
 
 std::string NowIso8601()

@@ -52,6 +52,20 @@ void ParseHeaderText(const std::string& text, CaptureHeader& header);
 // True when the bytes begin with the magic (n may be shorter than the magic: then false).
 bool HasMagic(const uint8_t* data, size_t n);
 
+// What the first bytes of a file make of it. A capture whose magic was mangled (one or two of
+// its bytes changed, its CR LF changed by a text transfer, or the file ending inside it) is a
+// damaged capture, never a plain byte stream.
+enum class FileStart { Capture, Damaged, Plain };
+// Bytes to look at: the magic with its LF turned into CR LF is one byte longer than the magic.
+constexpr size_t START_PROBE_LEN = MAGIC_LEN + 1;
+// data holds the file's first n bytes, n < START_PROBE_LEN only when the file is that short.
+// For a damaged one, *pWhat (when given) says what was found instead of the magic.
+FileStart ClassifyStart(const uint8_t* data, size_t n, std::string* pWhat = nullptr);
+
+// A record more than this after the one before it (the first: after the start) holds a
+// damaged time, not a pause: readers refuse it, and writers bridge longer silences.
+constexpr int64_t MAX_RECORD_GAP_US = int64_t(86400) * 1000000;
+
 // The current local time as ISO 8601 with milliseconds and the UTC offset.
 std::string NowIso8601();
 

@@ -1,5 +1,6 @@
 #include "capture_reader.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace capture {
@@ -26,7 +27,13 @@ bool CCaptureReader::ReadHeader()
     const size_t got = ReadFully(fixed, sizeof fixed);
     if (m_source.Failed())
         return Fail(m_qwOffset, "read error: " + m_source.ErrorText());
-    if (got >= MAGIC_LEN && !HasMagic(fixed, got))
+    // The one judgement of a file's first bytes, shared with the tools that tell captures from
+    // plain streams.
+    std::string strDamage;
+    const FileStart kind = ClassifyStart(fixed, std::min(got, START_PROBE_LEN), &strDamage);
+    if (kind == FileStart::Damaged)
+        return Fail(got < MAGIC_LEN ? got : 0, strDamage);
+    if (got >= MAGIC_LEN && kind != FileStart::Capture)
         return Fail(0, "not a capture (no capture header)");
     if (got < sizeof fixed)
         return Fail(got, "the capture header is cut short");
@@ -45,6 +52,7 @@ bool CCaptureReader::ReadHeader()
     if (gotText < nText)
         return Fail(m_qwOffset, "the capture header is cut short");
     ParseHeaderText(text, m_header);
+    m_qwFirstRecord = m_qwOffset;
     return true;
 }
 
@@ -86,6 +94,12 @@ ReadResult CCaptureReader::Next(CaptureRecord& rec)
     if (timeUs < m_nLastTimeUs) {
         Fail(start, "record time goes backwards (" + std::to_string(timeUs) + " us after " +
                         std::to_string(m_nLastTimeUs) + " us)");
+        return ReadResult::Error;
+    }
+    if (timeUs - m_nLastTimeUs > MAX_RECORD_GAP_US) {
+        const std::string strBefore =
+            start == m_qwFirstRecord ? "the start" : "the previous record's (" + std::to_string(m_nLastTimeUs) + " us)";
+        Fail(start, "record time " + std::to_string(timeUs) + " us is more than a day after " + strBefore);
         return ReadResult::Error;
     }
     const size_t nLength = static_cast<size_t>(head[9] | head[10] << 8);

@@ -47,6 +47,7 @@ private:
     CaptureHeader m_header;
     uint64_t m_qwOffset = 0;
     int64_t m_nLastTimeUs = 0;
+    uint64_t m_qwFirstRecord = 0;  // offset of the first record, after the header
     std::string m_strError;
     uint64_t m_qwErrorOffset = 0;
     bool m_bDone = false;

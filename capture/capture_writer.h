@@ -23,8 +23,9 @@ public:
     bool Open(const std::string& strPath, const CaptureHeader& header);
     bool IsOpen() const { return m_pFile != nullptr; }
     // Appends one record per MAX_RECORD_BYTES of data; times earlier than the last one written
-    // are raised to it so the file stays in order. Writes out when a second has passed since
-    // the last time. False once writing failed (Error() says why); later calls do nothing.
+    // are raised to it so the file stays in order, and a silence longer than MAX_RECORD_GAP_US
+    // is bridged by empty records a day apart. Writes out when a second has passed since the
+    // last time. False once writing failed (Error() says why); later calls do nothing.
     bool Append(Direction dir, int64_t timeUs, const uint8_t* pData, size_t nCount);
     // Writes out and syncs if a second has passed since the last time (by the records' clock).
     bool FlushIfDue(int64_t nowUs);
@@ -32,6 +33,14 @@ public:
     bool Flush();
     // Flushes and closes; true when everything reached the file. Safe to call again.
     bool Close();
+
+    // False when the file at Path() is no longer the one being written: it was deleted,
+    // renamed or replaced while open. True when that cannot be told.
+    bool StillAtPath() const;
+    // Copies everything written so far into strPath, a new file created exclusively, and goes
+    // on writing there. False with the system's error number in *pSystemError: the file
+    // written so far stays open and in use.
+    bool MoveTo(const std::string& strPath, int* pSystemError);
 
     bool Failed() const { return !m_strError.empty(); }
     const std::string& Error() const { return m_strError; }
@@ -43,6 +52,7 @@ public:
 
 private:
     bool Write(const void* pData, size_t n);
+    bool WriteRecord(Direction dir, int64_t timeUs, const uint8_t* pData, size_t n);
     bool SetError(const char* what);
 
     std::FILE* m_pFile = nullptr;

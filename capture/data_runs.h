@@ -12,6 +12,13 @@ namespace capture {
 // A silence this long between two data frames ends a run (the sensor streams at 1 frame a
 // second at the very least).
 constexpr int64_t RUN_GAP_US = 2000000;
+// A pause between two data runs longer than this is the port left open while not observing:
+// no reason to fill the time between them (the EDF+ export starts a new file after it).
+constexpr int64_t LONG_PAUSE_US = int64_t(600) * 1000000;
+inline bool IsLongPause(int64_t lastEndUs, int64_t nextStartUs)
+{
+    return lastEndUs != NO_TIME && nextStartUs != NO_TIME && nextStartUs - lastEndUs > LONG_PAUSE_US;
+}
 
 class IRunListener {
 public:

@@ -5,8 +5,10 @@
 // frame whose check byte failed and the pause between two data runs leave missing samples
 // (they repeat the last good sample) marked by annotations whose text begins with "BAD", which
 // MNE-Python takes as bad stretches. Commands sent and the start and end of every data run
-// are annotations too.
+// are annotations too. A long pause between two data runs (IsLongPause) is not padded when
+// the plan says where further files go: the runs after it go into a file of their own.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,8 @@ constexpr double EDF_MIN_RATE = 0.02;
 constexpr double EDF_MAX_RATE = 100000;
 // EDFlib keeps annotation texts to this many bytes.
 constexpr size_t EDF_MAX_ANNOTATION_TEXT = 40;
+// The name of file nFile (from 2) of a split export: OUT.edf, OUT-2.edf, OUT-3.edf ...
+std::string EdfSeriesPath(const std::string& strPath, int nFile);
 
 // How samples are laid out in data records: samplesPerRecord samples in records of
 // duration10us × 10 µs (whole seconds, or a second halved a few times), so the sample rate is
@@ -43,6 +47,21 @@ struct EdfPlan {
     EdfLayout layout;
     std::string start;      // the capture's ISO 8601 start; empty for a plain stream
     std::string recording;  // for the header's recording field: port, path, settings
+    // Layouts of the files after the first, as a first pass planned them; a file beyond them
+    // takes `layout`.
+    std::vector<EdfLayout> later;
+    // Where file nFile (from 2) of a split export is written; false with the reason in
+    // strError. Unset: nothing is split, every pause is filled with missing samples.
+    std::function<bool(int nFile, std::string& strPath, std::string& strError)> nextFile;
+};
+
+// One file of an export, as written.
+struct EdfFileInfo {
+    std::string path;
+    std::string start;     // "2025-03-01 09:30:00.125"; empty when unknown (01.01.85 00.00.00 written)
+    int firstRun = 1;
+    int64_t pauseUs = 0;   // the pause before its first run; 0 for the first file
+    uint64_t samples = 0;  // data samples, padding at the end not counted
 };
 
 class CEdfExport : public ISessionListener, private IRunListener {
@@ -59,11 +78,23 @@ public:
     // could not be written or there was no data frame at all; Error() says why.
     bool Finish();
     const std::string& Error() const { return m_strError; }
+    // The files begun so far, in order.
+    const std::vector<EdfFileInfo>& Files() const { return m_files; }
 
 private:
+    struct PendingCommand {
+        int64_t timeUs = NO_TIME;
+        uint64_t index = 0;  // samples written when it was sent, for a stream without times
+        std::string text;
+    };
+
     void OnRunStart(int nRun, int64_t timeUs) override;
     void OnRunEnd(int nRun, int64_t lastTimeUs, uint64_t nFrames) override;
     bool OpenFile(int64_t firstTimeUs);
+    void CloseFile();
+    void StartNextFile(int nRun, int64_t timeUs);
+    // Annotates the commands sent up to untilUs at their times.
+    void FlushCommands(int64_t untilUs);
     void PutSample(const uint16_t words[EDF_SIGNALS]);
     void PutMissing(uint64_t n);
     void CloseMissingStretch();
@@ -75,6 +106,8 @@ private:
 
     std::string m_strPath;
     EdfPlan m_plan;
+    EdfLayout m_layout;                 // of the file being written
+    std::vector<EdfFileInfo> m_files;
     int m_hEdf = -1;
     CRunTracker m_runs;
     std::string m_strError;
@@ -86,7 +119,10 @@ private:
     uint16_t m_held[EDF_SIGNALS] = {};  // last good sample, repeated where one is missing
     std::vector<int16_t> m_record;      // one data record, signal after signal
     int m_nInRecord = 0;
-    std::vector<std::string> m_early;  // commands before the first data frame
+    int64_t m_nLastRunEndUs = NO_TIME;  // last data frame of the run that ended last
+    // Commands not yet annotated: before the first data frame, or after the last one seen
+    // (until the next data frame tells which file they belong to).
+    std::vector<PendingCommand> m_pending;
 };
 
 } // namespace capture

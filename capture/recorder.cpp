@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "output_files.h"
 #include "platform.h"
 
 namespace capture {
@@ -40,6 +41,7 @@ bool CCaptureRecorder::BeginFile(int* pSystemError)
     header.settings = m_strSettings;
     header.writer = m_strWriter;
     m_qwStartUs = Platform().GetMicroseconds();
+    m_bRescueFailTold = false;
     if (m_writer.Open(m_strPath, header))
         return true;
     if (pSystemError)
@@ -69,8 +71,44 @@ void CCaptureRecorder::Tick()
 {
     if (m_state != State::Recording)
         return;
-    if (!m_writer.Flush())
+    if (!m_writer.Flush()) {
         FailWriting();
+        return;
+    }
+    RescueIfGone();
+}
+
+std::string RescuePath(const std::string& strPath, int nTry)
+{
+    return InsertBeforeExtension(strPath, "-recovered" + (nTry > 1 ? "-" + std::to_string(nTry) : std::string()));
+}
+
+// The file deleted (or replaced) under the recording still holds everything while it is open:
+// it is copied to its old path, or beside it when another file took that, and recorded on there.
+void CCaptureRecorder::RescueIfGone()
+{
+    if (m_writer.StillAtPath())
+        return;
+    const std::string strOld = m_strPath;
+    int nErr = 0;
+    bool bSaved = false;
+    for (int nTry = 0; nTry < 100 && !bSaved; ++nTry) {
+        const std::string strTarget = nTry == 0 ? strOld : RescuePath(strOld, nTry);
+        nErr = 0;
+        bSaved = m_writer.MoveTo(strTarget, &nErr);
+        if (!bSaved && nErr != EEXIST)
+            break;  // taken names are passed over; anything else will not get better by another name
+    }
+    if (bSaved) {
+        m_strPath = m_writer.Path();
+        m_bRescueFailTold = false;
+        if (m_pListener)
+            m_pListener->OnRecordingRescued(strOld, m_strPath, 0);
+    } else if (!m_bRescueFailTold) {
+        m_bRescueFailTold = true;
+        if (m_pListener)
+            m_pListener->OnRecordingRescued(strOld, std::string(), nErr);
+    }
 }
 
 // The file could not be written: the recording ends and the listener is told the system's reason.

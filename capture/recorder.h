@@ -19,6 +19,11 @@ public:
     // The file could not be created or written; the recording has ended. Called from inside
     // the link's notifications, so a listener must not run a modal loop here.
     virtual void OnRecorderFailed(const std::string& /*strPath*/, int /*nSystemError*/, bool /*bCreating*/) {}
+    // The file was deleted or replaced while recording. What was recorded is now in strNewPath
+    // and the recording goes on there; or, with strNewPath empty, it could not be saved
+    // (nSystemError says why) and is tried again every Tick, told only once.
+    virtual void OnRecordingRescued(const std::string& /*strOldPath*/, const std::string& /*strNewPath*/,
+                                    int /*nSystemError*/) {}
 };
 
 class CCaptureRecorder : public ILinkObserver {
@@ -36,7 +41,8 @@ public:
     // with the system's error number in *pSystemError.
     bool Stop(int* pSystemError = nullptr);
     // Writes out and syncs what waits in the buffer: for a timer of a second, so that a quiet
-    // line reaches the disk within a second too (a busy one is written out as it comes).
+    // line reaches the disk within a second too (a busy one is written out as it comes). Also
+    // checks that the file is still the one at its path, and rescues the recording if not.
     void Tick();
 
     State GetState() const { return m_state; }
@@ -55,6 +61,7 @@ private:
     bool BeginFile(int* pSystemError);
     void Append(Direction dir, const uint8_t* pBytes, int nCount);
     void FailWriting();
+    void RescueIfGone();
     void SetState(State state);
 
     IRecorderListener* m_pListener = nullptr;
@@ -68,6 +75,11 @@ private:
     int m_nPort = 0;
     std::string m_strPortPath;
     std::string m_strSettings;
+    bool m_bRescueFailTold = false;  // the listener knows the file is gone and unsaved
 };
+
+// Where a recording whose file went is saved when its path is taken by another file:
+// NAME-recovered.vcap, then NAME-recovered-2.vcap ... (nTry from 1).
+std::string RescuePath(const std::string& strPath, int nTry);
 
 } // namespace capture

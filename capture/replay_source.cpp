@@ -26,6 +26,7 @@ bool CReplaySource::Open(const std::string& strPath, double dSpeed, std::string*
     if (!(dSpeed >= REPLAY_MIN_SPEED && dSpeed <= REPLAY_MAX_SPEED))
         return fail("the replay speed must be from 0.1 to 20");
     m_strPath = strPath;
+    m_strWarning.clear();
     m_dSpeed = dSpeed;
     m_pFile = std::fopen(strPath.c_str(), "rb");
     if (!m_pFile)
@@ -48,6 +49,9 @@ bool CReplaySource::Open(const std::string& strPath, double dSpeed, std::string*
     CaptureRecord rec;
     for (;;) {
         const ReadResult r = reader.Next(rec);
+        if (r == ReadResult::Truncated)
+            m_strWarning = strPath + ": offset " + std::to_string(reader.ErrorOffset()) + ": " + reader.Error() +
+                           "; the capture was cut short and is replayed up to its last whole record";
         if (r == ReadResult::End || r == ReadResult::Truncated)
             break;
         if (r == ReadResult::Error)

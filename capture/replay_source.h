@@ -42,12 +42,16 @@ public:
     // microseconds from its first data frame to its last received bytes.
     int64_t PositionUs(int64_t nowUs) const;
     int64_t DurationUs() const { return m_nDurationUs; }
+    // After Open: what a capture cut short lacks (file, offset, what is missing), for the
+    // user; empty for a whole capture.
+    const std::string& Warning() const { return m_strWarning; }
 
 private:
     bool Rewind(std::string* pError);
     bool NextReceived(std::string* pError);
 
     std::string m_strPath;
+    std::string m_strWarning;
     double m_dSpeed = 1;
     std::FILE* m_pFile = nullptr;
     std::unique_ptr<CFileSource> m_pSource;

@@ -25,6 +25,7 @@
 #include "logging.h"
 #include "modal.h"
 #include "mscomm.h"
+#include "output_files.h"
 #include "port_map.h"
 #include "resource_ids.h"
 #include "sensor_dlg.h"
@@ -489,6 +490,16 @@ int CConsoleApp::Main(int argc, char** argv)
         return app.RunReview(opts);
     }
 
+    capture::FileId replayId, recordId;
+    if (!opts.strReplay.isEmpty() && !opts.strRecord.isEmpty()
+        && capture::FileIdOfPath(QFile::encodeName(opts.strReplay).toStdString(), replayId)
+        && capture::FileIdOfPath(QFile::encodeName(opts.strRecord).toStdString(), recordId) && replayId == recordId) {
+        AttachParentConsole();
+        std::fprintf(stderr, "--record %s is the capture to replay; recording would destroy it\n",
+                     qPrintable(opts.strRecord));
+        return 2;
+    }
+
     // The simulated sensor outlives the console: the console's port must be closed before the
     // terminal goes, or it would see a hang-up and report a lost device.
 #ifdef VELTRIN_HAVE_PTY_SIM
@@ -504,7 +515,11 @@ int CConsoleApp::Main(int argc, char** argv)
         if (!pSim->Start(&strSimError)) {
             AttachParentConsole();
             std::fprintf(stderr, "Cannot start the simulated sensor: %s\n", strSimError.c_str());
-            return 1;
+            return pSim->ReplayRefused() ? 2 : 1;  // a bad capture, as every tool refuses it
+        }
+        if (!pSim->ReplayWarning().empty()) {
+            AttachParentConsole();
+            std::fprintf(stderr, "%s\n", pSim->ReplayWarning().c_str());
         }
         portMap.SetCommandLine(1, QString::fromStdString(pSim->SlavePath()));
     }
@@ -622,5 +637,7 @@ int CConsoleApp::InitInstance(const ConsoleOptions& opts, const SensorSim* pRepl
         std::fprintf(stderr, "The console was closed before the screenshot was taken\n");
         return 1;
     }
+    if (dlg.m_record.HasFailed())
+        return 2;  // its box went to the error output
     return nResult;
 }

@@ -138,8 +138,27 @@ void CRecordControl::OnRecorderFailed(const std::string& strPath, int nSystemErr
     QTimer::singleShot(0, this, [this, strFile, nSystemError, bCreating] { ShowFailure(strFile, nSystemError, bCreating); });
 }
 
+void CRecordControl::OnRecordingRescued(const std::string& strOldPath, const std::string& strNewPath, int nSystemError)
+{
+    if (m_bClosing)
+        return;
+    const QString strOld = QDir::toNativeSeparators(QFile::decodeName(strOldPath.c_str()));
+    QString strText;
+    if (strNewPath.empty()) {
+        m_bFailed = true;
+        strText = tr("记录文件 %1 在记录过程中被删除或替换，已记录的内容无法另存：%2\n记录仍在继续，每秒重试一次。")
+                      .arg(strOld, QString::fromLocal8Bit(std::strerror(nSystemError)));
+    } else {
+        const QString strNew = QDir::toNativeSeparators(QFile::decodeName(strNewPath.c_str()));
+        strText = tr("记录文件 %1 在记录过程中被删除或替换。\n已记录的内容已保存到 %2，记录继续写入该文件。").arg(strOld, strNew);
+    }
+    // Out of the timer's call: the box waits for the event loop, as the failures do.
+    QTimer::singleShot(0, this, [this, strText] { ShowMessageBox(&m_dlg, strText, QString(), QMessageBox::Warning); });
+}
+
 void CRecordControl::ShowFailure(const QString& strPath, int nSystemError, bool bCreating)
 {
+    m_bFailed = true;
     const QString strReason = QString::fromLocal8Bit(std::strerror(nSystemError));
     const QString strText = bCreating ? tr("无法创建记录文件 %1：%2").arg(QDir::toNativeSeparators(strPath), strReason)
                                       : tr("无法写入记录文件 %1：%2\n记录已停止。").arg(QDir::toNativeSeparators(strPath), strReason);

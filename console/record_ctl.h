@@ -1,6 +1,7 @@
 #pragma once
 // The console's recording: the "开始记录..." / "停止记录" command, the file dialog, the window
-// title that shows the recording's time and size, and the messages when the file fails. The
+// title that shows the recording's time and size, and the messages when the file fails or is
+// deleted while recording. The
 // recording itself (a watcher of the device link writing a capture) is Qt-free, in capture/.
 #include <QObject>
 #include <QString>
@@ -24,6 +25,9 @@ public:
     void Stop();
 
     bool IsActive() const { return m_recorder.GetState() != capture::CCaptureRecorder::State::Idle; }
+    // Whether a recording of this run failed (its file could not be created, written or saved
+    // again after it was deleted): unattended runs end with an error then.
+    bool HasFailed() const { return m_bFailed; }
     const capture::CCaptureRecorder& Recorder() const { return m_recorder; }
     // Brings the title up to date (the timer does this once a second).
     void UpdateTitle();
@@ -39,6 +43,7 @@ public:
 private:
     void OnRecorderStateChanged() override;
     void OnRecorderFailed(const std::string& strPath, int nSystemError, bool bCreating) override;
+    void OnRecordingRescued(const std::string& strOldPath, const std::string& strNewPath, int nSystemError) override;
     void OnTick();
     void ShowFailure(const QString& strPath, int nSystemError, bool bCreating);
 
@@ -46,4 +51,5 @@ private:
     capture::CCaptureRecorder m_recorder;
     QTimer m_timer;
     bool m_bClosing = false; // in the destructor: the dialog is no longer to be touched
+    bool m_bFailed = false;
 };

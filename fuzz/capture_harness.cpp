@@ -97,7 +97,7 @@ Reading ModelRead(const uint8_t* p, size_t n)
         const uint8_t dir = p[pos];
         const int64_t t = static_cast<int64_t>(Le(p + pos + 1, 8));
         const size_t nLen = static_cast<size_t>(Le(p + pos + 9, 2));
-        if ((dir != 'R' && dir != 'S') || t < 0 || t < last) {
+        if ((dir != 'R' && dir != 'S') || t < 0 || t < last || t - last > int64_t(86400) * 1000000) {
             r.final = ReadResult::Error;
             return r;
         }

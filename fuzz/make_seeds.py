@@ -159,6 +159,15 @@ def main_capture():
     capture_seed("garbage-received", capture_header() + record("R", 1, bytes(random.Random(7).randrange(256) for _ in range(300))))
     capture_seed("split-commands", capture_header() + record("S", 0, gain[:2]) + record("S", 1, gain[2:] + start[:1]) + record("S", 2, start[1:]))
     capture_seed("sent-garbage", capture_header() + record("S", 0, bytes((0xF0, 0xF0, 0x2F, 0x09, 0x32, 0xF0, 0x21, 0x02))))
+    # Damaged magics (refused as damaged captures, never read as plain streams) and record
+    # times no recording has.
+    capture_seed("magic-bit-flipped", bytes((MAGIC[0] ^ 0x80,)) + capture_header()[1:] + record("R", 0, STOP))
+    capture_seed("magic-two-bytes", capture_header()[:3] + b"xx" + capture_header()[5:] + record("R", 0, STOP))
+    capture_seed("magic-lf-to-crlf", MAGIC.replace(b"\n", b"\r\n") + b"\x01\x00\x00\x00")
+    capture_seed("magic-mangled-short", MAGIC.replace(b"\r\n", b"\n"))
+    capture_seed("time-jump-over-a-day", capture_header() + record("R", 10, STOP) + record("R", 10 + 86400000001, STOP))
+    capture_seed("time-jump-a-day", capture_header() + record("R", 10, STOP) + record("R", 10 + 86400000000, STOP))
+    capture_seed("first-time-over-a-day", capture_header() + record("R", 1 << 62, STOP))
 
 
 if __name__ == "__main__":

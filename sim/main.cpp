@@ -168,8 +168,10 @@ int main(int argc, char** argv)
     std::string error;
     if (!sim.Start(&error)) {
         std::fprintf(stderr, "sensor-sim: %s\n", error.c_str());
-        return 1;
+        return sim.ReplayRefused() ? 2 : 1;
     }
+    if (!sim.ReplayWarning().empty())
+        std::fprintf(stderr, "sensor-sim: %s\n", sim.ReplayWarning().c_str());
     if (opts.linkPath.empty())
         std::printf("%s\n", sim.SlavePath().c_str());
     else

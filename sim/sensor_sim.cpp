@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "output_files.h"
 #include "sensor_model.h"
 
 namespace {
@@ -101,6 +102,14 @@ bool SensorSim::Start(std::string* error)
         if (!SetFlag(fd, F_GETFL, F_SETFL, O_NONBLOCK) || !SetFlag(fd, F_GETFD, F_SETFD, FD_CLOEXEC))
             return fail(ErrnoText("cannot set up a pipe"));
 
+    m_bReplayRefused = false;
+    m_strReplayWarning.clear();
+    capture::FileId replayId, logId;
+    if (!m_opts.replayPath.empty() && !m_opts.logPath.empty() && capture::FileIdOfPath(m_opts.replayPath, replayId)
+        && capture::FileIdOfPath(m_opts.logPath, logId) && replayId == logId) {
+        m_bReplayRefused = true;
+        return fail(m_opts.logPath + " is the capture to replay; the log would destroy it");
+    }
     if (!m_opts.logPath.empty()) {
         // Seen from the computer's side: what the sensor sends is received.
         capture::CaptureHeader header;
@@ -115,8 +124,11 @@ bool SensorSim::Start(std::string* error)
     if (!m_opts.replayPath.empty()) {
         m_pReplay = std::make_unique<capture::CReplaySource>();
         std::string strReplayError;
-        if (!m_pReplay->Open(m_opts.replayPath, m_opts.replaySpeed, &strReplayError))
+        if (!m_pReplay->Open(m_opts.replayPath, m_opts.replaySpeed, &strReplayError)) {
+            m_bReplayRefused = true;
             return fail(strReplayError);
+        }
+        m_strReplayWarning = m_pReplay->Warning();
         m_replayDurationUs = m_pReplay->DurationUs();
         m_replayPosUs = 0;
         m_bReplayEnded = false;

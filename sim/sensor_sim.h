@@ -69,6 +69,12 @@ public:
     // Ends the thread, removes the link and closes the terminal. Safe to call again.
     void Stop();
 
+    // After a failed Start: whether the capture to replay was what was refused (missing,
+    // malformed, or the --log file itself), rather than the terminal or the link.
+    bool ReplayRefused() const { return m_bReplayRefused; }
+    // After Start: what a capture to replay that was cut short lacks; empty otherwise.
+    const std::string& ReplayWarning() const { return m_strReplayWarning; }
+
     bool Running() const { return m_thread.joinable(); }
     const std::string& SlavePath() const { return m_strSlavePath; }
     const SensorSimOptions& Options() const { return m_opts; }
@@ -115,6 +121,8 @@ private:
     bool m_bLinked = false;
     capture::CCaptureWriter m_log;  // the --log capture, open while running with one
     std::unique_ptr<capture::CReplaySource> m_pReplay;  // set when replaying a capture
+    bool m_bReplayRefused = false;
+    std::string m_strReplayWarning;
     std::thread m_thread;
     std::atomic<bool> m_bQuit{false};
     std::atomic<bool> m_bStreaming{false};

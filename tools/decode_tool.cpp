@@ -5,12 +5,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "capture_reader.h"
 #include "csv_export.h"
 #include "data_runs.h"
 #include "decode_stats.h"
+#include "output_files.h"
 #include "session_decoder.h"
 #ifdef VELTRIN_HAVE_EDFLIB
 #include "edf_export.h"
@@ -36,11 +38,12 @@ const char USAGE[] =
     "  stop             a stop acknowledgement\n"
     "  info,B0,B1,B2,B3 an information reply\n"
     "  date,TEXT        a date reply\n"
-    "and at the end, on standard error: frames N, badcheck M, skipped K bytes.\n"
+    "and at the end, on standard error: frames N (data frames), badcheck M, skipped K bytes.\n"
     "  --csv OUT.csv  one row per data frame whose check byte matches:\n"
     "                 sample,time_s,pressure1,pressure2,pressure3,pulse1,pulse2,pulse3,ecg,volume\n"
     "  --edf OUT.edf  an EDF+ file of the eight signals in sensor counts, with annotations for\n"
-    "                 commands, data runs and missing samples\n"
+    "                 commands, data runs and missing samples; a pause of more than 10 minutes\n"
+    "                 between data runs starts a new file, OUT-2.edf, OUT-3.edf ...\n"
     "  --rate HZ      sample rate of the EDF+ file (default: measured from the capture's times;\n"
     "                 required for a plain byte stream)\n"
     "  --dump         print the capture's records (time, direction, bytes in hex) instead of frames\n"
@@ -128,24 +131,66 @@ private:
     std::ostream& m_out;
 };
 
-// Counts what a first pass needs to plan the EDF+ file.
-class CPlanCounter : public ISessionListener {
+// Counts what a first pass needs to plan the EDF+ files: the frames and annotations of each
+// stretch of data runs that goes into a file of its own (a long pause begins the next).
+class CPlanCounter : public ISessionListener, private IRunListener {
 public:
+    struct Stretch {
+        uint64_t frames = 0, bad = 0, commands = 0, runs = 0;
+        // At most: every command, a stretch per bad frame, a start, end and pause per run, padding.
+        uint64_t Annotations() const { return commands + bad + 3 * runs + 1; }
+    };
+    CPlanCounter() : m_runs(this) {}
     void OnDataFrame(const uint8_t* block, bool checkOk, int64_t timeUs) override
     {
         m_runs.OnDataFrame(block, checkOk, timeUs);
-        m_qwBad += checkOk ? 0 : 1;
+        m_stretches.back().frames += 1;
+        m_stretches.back().bad += checkOk ? 0 : 1;
+        m_stretches.back().commands += m_qwCommands;  // those since the last frame go with it
+        m_qwCommands = 0;
     }
     void OnStopAck(int64_t timeUs) override { m_runs.OnStopAck(timeUs); }
     void OnCommandSent(const SentCommand&, int64_t) override { ++m_qwCommands; }
-    // At most: every command, a stretch per bad frame, a start, end and pause per run, padding.
-    uint64_t Annotations() const
+    void Finish()
     {
-        return m_qwCommands + m_qwBad + 3 * static_cast<uint64_t>(m_runs.Runs()) + 1;
+        m_runs.Finish();
+        m_stretches.back().commands += m_qwCommands;
+        m_qwCommands = 0;
     }
     CRunTracker m_runs;
-    uint64_t m_qwBad = 0;
+    std::vector<Stretch> m_stretches = std::vector<Stretch>(1);
+
+private:
+    void OnRunStart(int nRun, int64_t timeUs) override
+    {
+        if (nRun > 1 && IsLongPause(m_nLastEndUs, timeUs))
+            m_stretches.emplace_back();
+        ++m_stretches.back().runs;
+    }
+    void OnRunEnd(int, int64_t lastTimeUs, uint64_t) override { m_nLastEndUs = lastTimeUs; }
     uint64_t m_qwCommands = 0;
+    int64_t m_nLastEndUs = NO_TIME;
+};
+
+// Data frames, bad checks included: the count that --stats and the summary call frames.
+class CFrameCounter : public ISessionListener {
+public:
+    void OnDataFrame(const uint8_t*, bool, int64_t) override { ++m_qwFrames; }
+    uint64_t m_qwFrames = 0;
+};
+
+// Keeps the system's reason when a stream first fails to be written; heard right after the
+// listener that writes the stream, so errno is still that write's.
+class CStreamWatch : public ISessionListener {
+public:
+    explicit CStreamWatch(std::FILE* pFile) : m_pFile(pFile) {}
+    void OnDataFrame(const uint8_t*, bool, int64_t) override
+    {
+        if (m_nErrno == 0 && std::ferror(m_pFile))
+            m_nErrno = errno ? errno : EIO;
+    }
+    std::FILE* m_pFile = nullptr;
+    int m_nErrno = 0;
 };
 
 std::string FormatTime(int64_t us)
@@ -155,13 +200,49 @@ std::string FormatTime(int64_t us)
     return buf;
 }
 
+// A header field as it can go to a terminal: control characters (C0, DEL, C1) and bytes that
+// are not UTF-8 as \xNN, so a file cannot move the cursor, clear the screen or hide text.
+std::string Printable(const std::string& text)
+{
+    std::string out;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    for (size_t i = 0; i < n;) {
+        // Length of a well-formed UTF-8 sequence at i, 0 when there is none.
+        size_t len = p[i] < 0x80 ? 1 : p[i] >= 0xC2 && p[i] <= 0xDF ? 2 : p[i] >= 0xE0 && p[i] <= 0xEF ? 3
+                   : p[i] >= 0xF0 && p[i] <= 0xF4 ? 4 : 0;
+        for (size_t k = 1; k < len; ++k)
+            if (i + k >= n || (p[i + k] & 0xC0) != 0x80)
+                len = 0;
+        if (len == 3 && ((p[i] == 0xE0 && p[i + 1] < 0xA0) || (p[i] == 0xED && p[i + 1] >= 0xA0)))
+            len = 0;  // overlong, or a surrogate
+        if (len == 4 && ((p[i] == 0xF0 && p[i + 1] < 0x90) || (p[i] == 0xF4 && p[i + 1] >= 0x90)))
+            len = 0;
+        const bool bControl = len == 1 ? p[i] < 0x20 || p[i] == 0x7F : len == 2 && p[i] == 0xC2 && p[i + 1] < 0xA0;
+        if (len == 0 || bControl) {
+            const size_t nBad = len == 0 ? 1 : len;
+            for (size_t k = 0; k < nBad; ++k) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\x%02X", p[i + k]);
+                out += hex;
+            }
+            i += nBad;
+            continue;
+        }
+        out.append(text, i, len);
+        i += len;
+    }
+    return out;
+}
+
 void DumpHeader(std::ostream& out, const CaptureHeader& h)
 {
-    out << "# capture version " << h.version << ", start " << h.start << ", port "
+    out << "# capture version " << h.version << ", start " << Printable(h.start) << ", port "
         << (h.port > 0 ? "COM" + std::to_string(h.port) : std::string("-")) << ", path "
-        << (h.path.empty() ? "-" : h.path) << ", settings " << (h.settings.empty() ? "-" : h.settings);
+        << (h.path.empty() ? "-" : Printable(h.path)) << ", settings "
+        << (h.settings.empty() ? "-" : Printable(h.settings));
     if (!h.writer.empty())
-        out << ", written by " << h.writer;
+        out << ", written by " << Printable(h.writer);
     out << '\n';
 }
 
@@ -178,35 +259,6 @@ void DumpRecord(std::ostream& out, const CaptureRecord& rec)
     line += '\n';
     out.write(line.data(), static_cast<std::streamsize>(line.size()));
 }
-
-// An output file written under a temporary name and moved into place only when complete, so a
-// failed run leaves no half-written file behind.
-class CPendingFile {
-public:
-    explicit CPendingFile(std::string path) : m_path(std::move(path)), m_temp(m_path + ".part") {}
-    ~CPendingFile() { Discard(); }
-    const std::string& TempPath() const { return m_temp; }
-    void MarkCreated() { m_bCreated = true; }
-    bool Commit(std::string& error)
-    {
-        std::remove(m_path.c_str());  // rename does not replace on every platform
-        if (std::rename(m_temp.c_str(), m_path.c_str()) != 0) {
-            error = "cannot write " + m_path + ": " + std::strerror(errno);
-            return false;
-        }
-        m_bCreated = false;
-        return true;
-    }
-    void Discard()
-    {
-        if (m_bCreated)
-            std::remove(m_temp.c_str());
-        m_bCreated = false;
-    }
-private:
-    std::string m_path, m_temp;
-    bool m_bCreated = false;
-};
 
 class CDecodeRun {
 public:
@@ -227,13 +279,22 @@ private:
     // Reads a capture's records to the end into the decoder (none: only checks them); 0, or the
     // exit code of a failure.
     int ReadRecords(CCaptureReader& reader, CSessionDecoder* pDecoder, bool bDump);
-    void ReadPlain(IByteSource& source, CSessionDecoder& decoder);
+    int ReadPlain(IByteSource& source, CSessionDecoder& decoder);
+#ifdef VELTRIN_HAVE_EDFLIB
+    // Says on standard error what a reader of the EDF+ files would not see: an unknown start,
+    // and the files a long pause began.
+    void TellEdfFiles(const CEdfExport& edf, bool bCapture);
+#endif
 
     const Options& m_opts;
     std::ostream& m_out;
     std::ostream& m_err;
     std::string m_name;
     bool m_bWarnedPartial = false;
+    COutputFiles m_outputs;
+    // While the outputs are written: 0, or the exit code of the first write that failed (the
+    // run stops there rather than decode on into a full disk).
+    std::function<int()> m_checkWrites;
 };
 
 int CDecodeRun::ReadRecords(CCaptureReader& reader, CSessionDecoder* pDecoder, bool bDump)
@@ -265,10 +326,13 @@ int CDecodeRun::ReadRecords(CCaptureReader& reader, CSessionDecoder* pDecoder, b
             pDecoder->Received(rec.bytes.data(), rec.bytes.size(), rec.timeUs);
         else
             pDecoder->Sent(rec.bytes.data(), rec.bytes.size(), rec.timeUs);
+        if (m_checkWrites)
+            if (const int rc = m_checkWrites())
+                return rc;
     }
 }
 
-void CDecodeRun::ReadPlain(IByteSource& source, CSessionDecoder& decoder)
+int CDecodeRun::ReadPlain(IByteSource& source, CSessionDecoder& decoder)
 {
     // A chunk larger than the buffer is handed over in buffer-sized pieces: the decoder's
     // result does not depend on where one piece ends and the next begins.
@@ -277,8 +341,11 @@ void CDecodeRun::ReadPlain(IByteSource& source, CSessionDecoder& decoder)
     for (;;) {
         const size_t got = source.Read(buf.data(), buf.size());
         decoder.Received(buf.data(), got, NO_TIME);
+        if (m_checkWrites)
+            if (const int rc = m_checkWrites())
+                return rc;
         if (got < buf.size())
-            break;
+            return 0;
     }
 }
 
@@ -296,11 +363,29 @@ int CDecodeRun::Run(IByteSource& stdinSource)
     CFileSource fileSource(pIn);
     IByteSource& input = bStdin ? stdinSource : fileSource;
 
-    std::vector<uint8_t> head(MAGIC_LEN);
+    // No output may be the input or a directory, nor two of them the same file: all refused
+    // before anything is written.
+    FileId inputId;
+    if (FileIdOfDescriptor(input.Descriptor(), inputId))
+        m_outputs.AddInput(inputId);
+    std::string error;
+    for (const std::string* pOut : {&m_opts.csvPath, &m_opts.edfPath})
+        if (!pOut->empty() && !m_outputs.Check(*pOut, error))
+            return Fail(error);
+
+    std::vector<uint8_t> head(START_PROBE_LEN);
     head.resize(input.Read(head.data(), head.size()));
     if (input.Failed())
         return Fail("cannot read " + m_name + ": " + input.ErrorText());
-    const bool bCapture = HasMagic(head.data(), head.size());
+    const FileStart start = ClassifyStart(head.data(), head.size());
+    if (start == FileStart::Damaged) {
+        // The reader's own verdict on these bytes: what was found, and where.
+        CMemorySource probeSource(head);
+        CCaptureReader probe(probeSource);
+        probe.ReadHeader();
+        return FailAt(probe);
+    }
+    const bool bCapture = start == FileStart::Capture;
     // A file is read again from its start for each pass; anything else only once.
     const bool bRewind = !bStdin && std::fseek(pIn, 0, SEEK_SET) == 0;
     std::unique_ptr<IByteSource> pass;
@@ -333,7 +418,7 @@ int CDecodeRun::Run(IByteSource& stdinSource)
     // measure the frame rate and count what the EDF+ file will hold.
     double rate = m_opts.rate;
     uint64_t nPlanFrames = 0;
-    [[maybe_unused]] uint64_t nPlanAnnotations = 0;  // used by the EDF+ export only
+    [[maybe_unused]] std::vector<CPlanCounter::Stretch> stretches;  // used by the EDF+ export only
     if (bCapture && bRewind) {
         CCaptureReader reader(freshSource());
         if (!reader.ReadHeader())
@@ -346,9 +431,9 @@ int CDecodeRun::Run(IByteSource& stdinSource)
         }
         if (const int rc = ReadRecords(reader, scan.get(), false))
             return rc;
-        counter.m_runs.Finish();
+        counter.Finish();
         nPlanFrames = counter.m_runs.DataFrames();
-        nPlanAnnotations = counter.Annotations();
+        stretches = counter.m_stretches;
         if (rate <= 0)
             rate = counter.m_runs.MeasuredRate();
         if (bEdf && nPlanFrames == 0)
@@ -357,6 +442,9 @@ int CDecodeRun::Run(IByteSource& stdinSource)
         if (bEdf && !(rate >= EDF_MIN_RATE && rate <= EDF_MAX_RATE))
             return Fail("cannot measure the frame rate of " + m_name +
                         " (no data run has two data frames at different times); give --rate HZ");
+        for (size_t n = 2; bEdf && n <= stretches.size(); ++n)
+            if (!m_outputs.Check(EdfSeriesPath(m_opts.edfPath, static_cast<int>(n)), error))
+                return Fail(error);
 #endif
     }
 
@@ -376,45 +464,59 @@ int CDecodeRun::Run(IByteSource& stdinSource)
     CDecodeStats stats(decoder, bCapture ? 0 : m_opts.rate);
     if (m_opts.stats)
         decoder.AddListener(&stats);
+    CFrameCounter frames;
+    decoder.AddListener(&frames);
 
-    std::unique_ptr<CPendingFile> csvFile;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> csvStream(nullptr, [](std::FILE* f) { return f ? std::fclose(f) : 0; });
     std::unique_ptr<CCsvExport> csv;
+    std::unique_ptr<CStreamWatch> csvWatch;
     if (!m_opts.csvPath.empty()) {
-        csvFile = std::make_unique<CPendingFile>(m_opts.csvPath);
-        csvStream.reset(std::fopen(csvFile->TempPath().c_str(), "wb"));
+        csvStream.reset(m_outputs.Create(m_opts.csvPath, error));
         if (!csvStream)
-            return Fail("cannot write " + m_opts.csvPath + ": " + std::strerror(errno));
-        csvFile->MarkCreated();
+            return Fail(error);
         csv = std::make_unique<CCsvExport>(csvStream.get());
         decoder.AddListener(csv.get());
+        csvWatch = std::make_unique<CStreamWatch>(csvStream.get());
+        decoder.AddListener(csvWatch.get());
     }
 #ifdef VELTRIN_HAVE_EDFLIB
-    std::unique_ptr<CPendingFile> edfFile;
     std::unique_ptr<CEdfExport> edf;
     if (bEdf) {
-        edfFile = std::make_unique<CPendingFile>(m_opts.edfPath);
         // Made here first so that an unwritable place is reported with the system's reason.
-        std::FILE* pProbe = std::fopen(edfFile->TempPath().c_str(), "wb");
-        if (!pProbe)
-            return Fail("cannot write " + m_opts.edfPath + ": " + std::strerror(errno));
-        std::fclose(pProbe);
-        edfFile->MarkCreated();
+        const std::string strEdfPart = m_outputs.Reserve(m_opts.edfPath, error);
+        if (strEdfPart.empty())
+            return Fail(error);
         EdfPlan plan;
         // Without a first pass the annotations are not counted: room for a few a record, and
         // the end of the file is extended if more come.
-        plan.layout = PlanEdfLayout(rate, nPlanFrames, nPlanAnnotations);
+        plan.layout = stretches.empty() ? PlanEdfLayout(rate, 0, 0)
+                                        : PlanEdfLayout(rate, stretches[0].frames, stretches[0].Annotations());
+        for (size_t n = 1; n < stretches.size(); ++n)
+            plan.later.push_back(PlanEdfLayout(rate, stretches[n].frames, stretches[n].Annotations()));
         if (!bRewind)
             plan.layout.annotationSignals = 4;
+        plan.nextFile = [this](int nFile, std::string& strPath, std::string& strError) {
+            strPath = m_outputs.Reserve(EdfSeriesPath(m_opts.edfPath, nFile), strError);
+            return !strPath.empty();
+        };
         if (bCapture) {
             plan.start = header.start;
             plan.recording = (header.port > 0 ? "COM" + std::to_string(header.port) + " " : std::string())
                            + header.path + (header.settings.empty() ? "" : " " + header.settings);
         }
-        edf = std::make_unique<CEdfExport>(edfFile->TempPath(), plan);
+        edf = std::make_unique<CEdfExport>(strEdfPart, plan);
         decoder.AddListener(edf.get());
     }
 #endif
+    m_checkWrites = [&]() {
+        if (csvWatch && csvWatch->m_nErrno != 0)
+            return Fail("cannot write " + m_opts.csvPath + ": " + std::strerror(csvWatch->m_nErrno));
+#ifdef VELTRIN_HAVE_EDFLIB
+        if (edf && !edf->Error().empty())
+            return Fail(m_opts.edfPath + ": " + edf->Error());
+#endif
+        return 0;
+    };
 
     if (bCapture) {
         if (m_opts.dump)
@@ -422,27 +524,31 @@ int CDecodeRun::Run(IByteSource& stdinSource)
         if (const int rc = ReadRecords(reader, &decoder, m_opts.dump))
             return rc;
     } else {
-        ReadPlain(source, decoder);
+        if (const int rc = ReadPlain(source, decoder))
+            return rc;
         if (input.Failed())
             return Fail("cannot read " + m_name + ": " + input.ErrorText());
     }
+    m_checkWrites = nullptr;
 
-    // Finish the files, then move them into place.
+    // Finish the files, then move them all into place together.
     if (csv) {
         std::FILE* pCsv = csvStream.release();
-        if (std::ferror(pCsv) || std::fclose(pCsv) != 0)
-            return Fail("cannot write " + m_opts.csvPath + ": " + std::strerror(errno));
+        errno = 0;
+        const bool bFailed = std::ferror(pCsv) != 0;
+        const int nWatched = csvWatch->m_nErrno;
+        if (std::fclose(pCsv) != 0 || bFailed)
+            return Fail("cannot write " + m_opts.csvPath + ": " + std::strerror(nWatched ? nWatched : errno ? errno : EIO));
     }
 #ifdef VELTRIN_HAVE_EDFLIB
     if (edf && !edf->Finish())
         return Fail(m_opts.edfPath + ": " + edf->Error());
 #endif
-    std::string error;
-    if (csvFile && !csvFile->Commit(error))
+    if (!m_outputs.CommitAll(error))
         return Fail(error);
 #ifdef VELTRIN_HAVE_EDFLIB
-    if (edfFile && !edfFile->Commit(error))
-        return Fail(error);
+    if (edf)
+        TellEdfFiles(*edf, bCapture);
 #endif
     if (m_opts.stats)
         stats.Print(m_out);
@@ -450,9 +556,27 @@ int CDecodeRun::Run(IByteSource& stdinSource)
     if (!m_out)
         return Fail("cannot write the output");
     const DecodeStats& st = decoder.Stats();
-    m_err << "frames " << st.frames << ", badcheck " << st.badCheck << ", skipped " << st.skipped << " bytes\n";
+    m_err << "frames " << frames.m_qwFrames << ", badcheck " << st.badCheck << ", skipped " << st.skipped << " bytes\n";
     return 0;
 }
+
+#ifdef VELTRIN_HAVE_EDFLIB
+void CDecodeRun::TellEdfFiles(const CEdfExport& edf, bool bCapture)
+{
+    const std::vector<EdfFileInfo>& files = edf.Files();
+    if (!files.empty() && files[0].start.empty())
+        m_err << "sensor-decode: " << m_opts.edfPath << ": "
+              << (bCapture ? "the capture's header has no usable start time"
+                           : "a plain byte stream has no start time")
+              << "; the EDF+ start is 01.01.85 00.00.00, the convention for an unknown start\n";
+    for (size_t i = 1; i < files.size(); ++i) {
+        const EdfFileInfo& f = files[i];
+        m_err << "sensor-decode: data run " << f.firstRun << " follows a pause of " << FormatTime(f.pauseUs)
+              << " s: it and the runs after it are in " << EdfSeriesPath(m_opts.edfPath, static_cast<int>(i) + 1)
+              << ", starting " << (f.start.empty() ? std::string("at an unknown time") : f.start) << '\n';
+    }
+}
+#endif
 
 // Fills opts from the command line; false with the problem when it is refused.
 bool ParseOptions(const std::vector<std::string>& args, Options& opts, std::string& problem)

@@ -12,6 +12,7 @@
 
 #include "byte_source.h"
 #include "decode_tool.h"
+#include "output_files.h"
 
 int main(int argc, char** argv)
 {
@@ -21,6 +22,8 @@ int main(int argc, char** argv)
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     std::ios::sync_with_stdio(false);
+    // Interrupted, the run leaves no OUT.part behind.
+    capture::RemovePartsOnSignals();
     const std::vector<std::string> args(argv + 1, argv + argc);
     CFileSource in(stdin);
     return RunSensorDecode(args, in, std::cout, std::cerr);

@@ -223,6 +223,18 @@ Recording has stopped.</translation>
         <source>记录 %1 · %2</source>
         <translation>Recording %1 · %2</translation>
     </message>
+    <message>
+        <source>记录文件 %1 在记录过程中被删除或替换，已记录的内容无法另存：%2
+记录仍在继续，每秒重试一次。</source>
+        <translation>The recording file %1 was deleted or replaced while recording, and what was recorded could not be saved elsewhere: %2
+Recording goes on; saving is tried again every second.</translation>
+    </message>
+    <message>
+        <source>记录文件 %1 在记录过程中被删除或替换。
+已记录的内容已保存到 %2，记录继续写入该文件。</source>
+        <translation>The recording file %1 was deleted or replaced while recording.
+What was recorded has been saved to %2, and recording goes on in that file.</translation>
+    </message>
 </context>
 <context>
     <name>CReplayStatus</name>

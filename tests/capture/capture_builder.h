@@ -49,3 +49,34 @@ public:
 private:
     Bytes m_bytes;
 };
+
+// Captures that every tool must refuse (exit status 2, the file named), with a part of the
+// reason given: a damaged magic in each of the ways a transfer damages it, and times no
+// recording has.
+struct HostileCapture {
+    const char* name;
+    Bytes bytes;
+    const char* reason;
+};
+
+inline std::vector<HostileCapture> HostileCaptures()
+{
+    const Bytes good = CaptureBuilder().Recv(10, DataFrame(7, true)).Recv(2000, DataFrame(8, true)).Get();
+    Bytes flip = good, two = good, lf = good, crlf = good;
+    flip[3] ^= 0x10;
+    two[0] = 0x09;                                     // the high bit stripped
+    two[7] = 0x00;
+    lf.erase(lf.begin() + 5);                          // CR LF -> LF
+    crlf.insert(crlf.begin() + 6, 0x0D);               // LF -> CR LF
+    const int64_t day = int64_t(86400) * 1000000;
+    return {
+        {"a bit of the magic flipped", flip, "damaged capture header"},
+        {"two bytes of the magic changed", two, "damaged capture header"},
+        {"CR LF made LF", lf, "CR LF changed"},
+        {"LF made CR LF", crlf, "CR LF changed"},
+        {"cut inside the magic", Bytes(good.begin(), good.begin() + 5), "cut short"},
+        {"a record a day after the one before",
+         CaptureBuilder().Recv(10, DataFrame(7, true)).Recv(10 + day + 1, DataFrame(8, true)).Get(), "more than a day"},
+        {"a record time of 2^62 us", CaptureBuilder().Recv(int64_t(1) << 62, DataFrame(7, true)).Get(), "more than a day"},
+    };
+}

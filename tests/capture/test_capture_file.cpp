@@ -279,3 +279,33 @@ TEST(CaptureWriter, UnwritableFileNamesTheFileAndTheReason)
 }
 
 } // namespace
+
+namespace {
+
+TEST(CaptureWriter, SilenceOfDaysIsBridgedSoTheFileStaysReadable)
+{
+    // Readers take a jump of more than a day for a damaged time; a writer whose line was
+    // quiet for three days bridges it with empty records and loses nothing.
+    const int64_t day = MAX_RECORD_GAP_US;
+    const std::string path = TempPath("days");
+    CCaptureWriter w;
+    ASSERT_TRUE(w.Open(path, CaptureBuilder::DefaultHeader()));
+    const uint8_t data[2] = {1, 2};
+    ASSERT_TRUE(w.Append(Direction::Received, 5, data, 2));
+    ASSERT_TRUE(w.Append(Direction::Sent, 3 * day + 7, data, 2));
+    ASSERT_TRUE(w.Close());
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    CFileSource src(f);
+    ReadResult end;
+    const auto recs = ReadAll(src, &end);
+    std::fclose(f);
+    std::remove(path.c_str());
+    EXPECT_EQ(end, ReadResult::End);
+    const std::vector<Rec> expect = {{Direction::Received, 5, Bytes(data, data + 2)}, {Direction::Received, day + 5, {}},
+                                     {Direction::Received, 2 * day + 5, {}}, {Direction::Received, 3 * day + 5, {}},
+                                     {Direction::Sent, 3 * day + 7, Bytes(data, data + 2)}};
+    EXPECT_TRUE(recs == expect);
+}
+
+} // namespace

@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -155,7 +156,7 @@ TEST_F(DecodeTool, CaptureGivesTheLinesOfItsReceivedBytes)
     ASSERT_EQ(a.code, 0) << a.err;
     EXPECT_EQ(a.out, b.out);
     EXPECT_EQ(a.err, b.err);
-    EXPECT_EQ(a.err, "frames 42, badcheck 1, skipped 3 bytes\n");
+    EXPECT_EQ(a.err, "frames 40, badcheck 1, skipped 3 bytes\n");
     // And from standard input, where there is only one pass.
     const Result c = Decode({}, s.cap.Get());
     EXPECT_EQ(c.out, a.out);
@@ -330,6 +331,132 @@ TEST_F(DecodeTool, HugeChunksAreReadInBoundedPieces)
     }
 #endif
 }
+
+TEST_F(DecodeTool, HostileFilesAndOutputsAreRefusedLeavingEverythingAsItWas)
+{
+    const std::string csv = Out("h.csv"), edf = Out("h.edf"), keep = Out("keep.out");
+    std::vector<std::string> outputs = {"-q", "--csv", csv};
+#ifdef VELTRIN_HAVE_EDFLIB
+    outputs.insert(outputs.end(), {"--edf", edf});
+#endif
+    auto with = [](std::vector<std::string> args, const std::string& last) {
+        args.push_back(last);
+        return args;
+    };
+    // Each: exit 2, the file and the reason named, the input as it was, no output, no .part.
+    auto expectRefused = [&](const std::string& name, const std::vector<std::string>& args, const std::string& input,
+                             const std::string& named, const std::string& reason) {
+        const std::string before = Slurp(input);
+        const Result r = Decode(args);
+        EXPECT_EQ(r.code, 2) << name;
+        EXPECT_EQ(r.out, "") << name;
+        EXPECT_NE(r.err.find(named), std::string::npos) << name << ": " << r.err;
+        EXPECT_NE(r.err.find(reason), std::string::npos) << name << ": " << r.err;
+        EXPECT_EQ(Slurp(input), before) << name << ": the input changed";
+        for (const std::string& p : {csv, edf, csv + ".part", edf + ".part"})
+            EXPECT_FALSE(Exists(p)) << name << " left " << p;
+    };
+    for (const HostileCapture& h : HostileCaptures()) {
+        const std::string file = Write("hostile.vcap", h.bytes);
+        expectRefused(h.name, with(outputs, file), file, file, h.reason);
+    }
+
+    const std::string in = Write("in.vcap", CaptureBuilder().Recv(10, DataFrame(7, true)).Recv(2000, DataFrame(8, true)).Get());
+    const std::string dir = Path("dir");
+    std::filesystem::create_directory(dir);
+    expectRefused("CSV onto the input", {"--csv", in, in}, in, in, "is the input file");
+    const std::string other = ::testing::TempDir() + "./" + in.substr(::testing::TempDir().size());
+    expectRefused("output onto the input by another name", {"--csv", other, in}, in, other, "is the input file");
+    expectRefused("a directory as output", {"--csv", dir, in}, in, dir, "is a directory");
+    EXPECT_TRUE(std::filesystem::is_directory(dir));
+    std::filesystem::remove(dir);
+#ifndef _WIN32
+    // A .part planted as a link to the input is neither followed nor replaced.
+    ASSERT_EQ(::symlink(in.c_str(), (csv + ".part").c_str()), 0);
+    const std::string before = Slurp(in);
+    const Result planted = Decode({"--csv", csv, in});
+    EXPECT_EQ(planted.code, 2);
+    EXPECT_NE(planted.err.find("File exists"), std::string::npos) << planted.err;
+    EXPECT_EQ(Slurp(in), before);
+    ::unlink((csv + ".part").c_str());
+#endif
+#ifdef VELTRIN_HAVE_EDFLIB
+    // Two outputs naming one file; outputs of one run that cannot all be made: none is.
+    std::ofstream(keep) << "keep";
+    const std::string keepOther = ::testing::TempDir() + "./" + keep.substr(::testing::TempDir().size());
+    expectRefused("two outputs, one file", {"--csv", keep, "--edf", keepOther, in}, in, keepOther, "another output");
+    EXPECT_EQ(Slurp(keep), "keep");
+    expectRefused("the second output cannot be made", {"--csv", csv, "--edf", Path("no-dir") + "/x.edf", in}, in,
+                  "x.edf.part", "No such file");
+#endif
+
+    // The magic with any one of its 64 bits flipped, or the file ending inside it, is a damaged
+    // capture, never a plain stream.
+    const Bytes good = CaptureBuilder().Recv(10, DataFrame(7, true)).Get();
+    for (size_t bit = 0; bit < 64; ++bit) {
+        Bytes b = good;
+        b[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+        const Result r = Decode({"-q"}, b);
+        EXPECT_EQ(r.code, 2) << "bit " << bit;
+        EXPECT_NE(r.err.find("standard input: offset 0: damaged capture header"), std::string::npos) << r.err;
+    }
+    for (size_t n = 1; n < MAGIC_LEN; ++n) {
+        const Result r = Decode({"-q"}, Bytes(good.begin(), good.begin() + static_cast<long>(n)));
+        EXPECT_EQ(r.code, 2) << n;
+        EXPECT_NE(r.err.find("offset " + std::to_string(n) + ": the capture header is cut short"), std::string::npos)
+            << r.err;
+    }
+}
+
+TEST_F(DecodeTool, DumpEscapesControlBytesAndTheFrameCountIsOneCount)
+{
+    CaptureHeader h = CaptureBuilder::DefaultHeader();
+    h.path = "/dev/tty\x1B[2J\x7F\xE4\xB8\xAD";  // a screen-clearing escape, DEL, a Chinese character
+    const std::string file = Write("esc.vcap", CaptureBuilder(h).Recv(10, DataFrame(7, true))
+                                                   .Recv(20, {0xF0, 0x1F, 0x05, 0x31, 1, 2, 3, 4}).Get());
+    const Result dump = Decode({"--dump", file});
+    EXPECT_NE(dump.out.find("path /dev/tty\\x1B[2J\\x7F\xE4\xB8\xAD,"), std::string::npos) << dump.out;
+    EXPECT_EQ(dump.out.find('\x1B'), std::string::npos);
+    // An information reply is a frame, not a data frame: --stats and the summary agree.
+    const Result stats = Decode({"--stats", file});
+    EXPECT_EQ(stats.out.rfind("frames=1\n", 0), 0u) << stats.out;
+    EXPECT_EQ(stats.err.rfind("frames 1,", 0), 0u) << stats.err;
+}
+
+#ifndef _WIN32
+TEST_F(DecodeTool, InterruptedRunLeavesNoPartFile)
+{
+    for (int sig : {SIGINT, SIGTERM}) {
+        const std::string csv = Out("sig.csv");
+        int in[2];
+        ASSERT_EQ(::pipe(in), 0);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::dup2(in[0], 0);
+            ::close(in[1]);
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 2);
+            ::execl(SENSOR_DECODE_PATH, "sensor-decode", "-q", "--csv", csv.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(in[0]);
+        // Half a capture, and the pipe held open: the run waits for the rest with its .part made.
+        const Bytes head = CaptureBuilder().Recv(10, DataFrame(7, true)).Get();
+        ASSERT_EQ(::write(in[1], head.data(), head.size()), static_cast<ssize_t>(head.size()));
+        for (int i = 0; i < 500 && !Exists(csv + ".part"); ++i)
+            ::usleep(10000);
+        EXPECT_TRUE(Exists(csv + ".part"));
+        ::kill(pid, sig);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ::close(in[1]);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+        EXPECT_FALSE(Exists(csv + ".part")) << sig;
+        EXPECT_FALSE(Exists(csv));
+    }
+}
+#endif
 
 #ifdef VELTRIN_HAVE_EDFLIB
 
@@ -531,6 +658,78 @@ TEST(EdfLayout, RecordsThatEdflibReadsBackAndARateWithinAFewHundredths)
         }
     }
     std::remove(path.c_str());
+}
+
+TEST_F(DecodeTool, EdfSplitsAtALongPauseIntoFilesWithTheirOwnStart)
+{
+    // Run 1; a stop; 15 minutes with the port open and a start sent at the end; run 2; a
+    // pause of 20 s without a stop; run 3. The CSV keeps one file.
+    Session s;
+    s.cap.Sent(0, Command(proto::CODE_START, proto::ADDR_SENSOR));
+    s.t = 5000;
+    s.Run(500, 500, 4);
+    s.cap.Sent(s.t + 1000, Command(proto::CODE_STOP, proto::ADDR_SENSOR));
+    s.t += 3000;
+    s.Recv({0xF0, 0x1F, 0x01, 0x33});
+    const int64_t run2 = s.t + int64_t(15) * 60 * 1000000;
+    s.cap.Sent(run2 - 5000, Command(proto::CODE_START, proto::ADDR_SENSOR));
+    s.t = run2;
+    s.Run(300, 500, 4);
+    s.t += 20000000;
+    s.Run(200, 500, 4);
+    const Bytes bytes = s.cap.Get();
+
+    const std::string edfPath = Out("s.edf"), edf2 = Out("s-2.edf"), csvPath = Out("s.csv");
+    const Result r = Decode({"-q", "--edf", edfPath, "--csv", csvPath, Write("s.vcap", bytes)});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("data run 2 follows a pause of 900.0"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(edf2 + ", starting 2024-03-01 00:15:00."), std::string::npos) << r.err;
+    EXPECT_FALSE(Exists(Out("s-3.edf")));
+    const std::string csv = Slurp(csvPath);
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 1000);
+
+    // Each file starts at its own first data frame (the read that completed it, 6 ms after
+    // the first read of its run): the capture began at 2024-02-29 23:59:59.500.
+    const EdfFile one(edfPath), two(edf2);
+    ASSERT_TRUE(one.ok && two.ok);
+    auto start = [](const EdfFile& f) {
+        return (((int64_t(f.hdr.startdate_day) * 100 + f.hdr.starttime_hour) * 100 + f.hdr.starttime_minute) * 100 +
+                f.hdr.starttime_second) * 10000000 + f.hdr.starttime_subsecond;
+    };
+    EXPECT_EQ(start(one), int64_t(29235959) * 10000000 + 5110000);
+    LocalTime lt;
+    ASSERT_TRUE(ParseIso8601(CaptureBuilder::DefaultHeader().start, lt));
+    const LocalTime at2 = AddMicroseconds(lt, run2 + 6000);
+    EXPECT_EQ(two.hdr.startdate_month * 100 + two.hdr.startdate_day, at2.month * 100 + at2.day);
+    EXPECT_EQ(start(two), (((int64_t(at2.day) * 100 + at2.hour) * 100 + at2.minute) * 100 + at2.second) * 10000000 +
+                              at2.microsecond / 100 * 1000);
+    // File 1: run 1 and padding to a whole record; file 2: runs 2 and 3 with the short pause
+    // filled, nothing of the long one.
+    const size_t perRecord = static_cast<size_t>(one.hdr.signalparam[0].smp_in_datarecord);
+    EXPECT_GE(one.samples[0].size(), 500u);
+    EXPECT_LT(one.samples[0].size(), 500u + perRecord);
+    const double pause = 20 + 3 * 2e-3;  // between the last frame of run 2 and the first of run 3, within a read
+    EXPECT_NEAR(double(two.samples[0].size()), 300 + pause * two.Rate() + 200, double(perRecord) + 2);
+    EXPECT_NE(two.Find("start (before data)"), nullptr) << "the start sent in the pause goes with run 2";
+    EXPECT_EQ(two.Find("data run 2 start")->onset, 0);
+    EXPECT_NE(two.Find("BAD pause between data runs"), nullptr);
+    EXPECT_NE(two.Find("data run 3 start"), nullptr);
+    EXPECT_EQ(one.Find("BAD pause between data runs"), nullptr);
+    EXPECT_NE(one.Find("stop"), nullptr);
+    EXPECT_EQ(one.Find("data run 2 start"), nullptr);
+
+    // No usable start in the header: the EDF+ convention for an unknown start, and said so.
+    CaptureHeader noStart = CaptureBuilder::DefaultHeader();
+    noStart.start = "yesterday";
+    CaptureBuilder b(noStart);
+    b.Recv(10, DataFrame(7, true)).Recv(2000, DataFrame(8, true));
+    const Result u = Decode({"-q", "--edf", edfPath, Write("u.vcap", b.Get())});
+    ASSERT_EQ(u.code, 0) << u.err;
+    EXPECT_NE(u.err.find("no usable start time; the EDF+ start is 01.01.85 00.00.00"), std::string::npos) << u.err;
+    const EdfFile unknown(edfPath);
+    ASSERT_TRUE(unknown.ok);
+    EXPECT_EQ(unknown.hdr.startdate_year * 10000 + unknown.hdr.startdate_month * 100 + unknown.hdr.startdate_day, 19850101);
+    EXPECT_EQ(start(unknown), int64_t(1000000) * 10000000);
 }
 
 #endif

@@ -268,3 +268,84 @@ TEST(ReplaySource, RefusesWhatCannotBeReplayed)
 }
 
 } // namespace
+
+namespace {
+
+struct RescueListener : Listener {
+    void OnRecordingRescued(const std::string& oldPath, const std::string& newPath, int err) override
+    {
+        rescued.push_back({oldPath, newPath});
+        nRescueErr = err;
+    }
+    std::vector<std::pair<std::string, std::string>> rescued;
+    int nRescueErr = 0;
+};
+
+#ifndef _WIN32  // Windows refuses to delete or move a file another program has open
+TEST(Recorder, FileDeletedOrReplacedWhileRecordingIsSavedAgainAndRecordedOn)
+{
+    FakePlatform clock;
+    ScopedPlatform scoped(clock);
+    RescueListener l;
+    CCaptureRecorder rec(&l);
+    const std::string dir = TempPath("rescue");
+    ::mkdir(dir.c_str(), 0700);
+    const std::string path = dir + "/s.vcap", away = dir + "/moved.vcap", beside = dir + "/s-recovered.vcap";
+    EXPECT_EQ(RescuePath(path, 1), beside);
+    EXPECT_EQ(RescuePath(dir + "/plain", 2), dir + "/plain-recovered-2");
+    const uint8_t b[4][2] = {{1, 1}, {2, 2}, {3, 3}, {4, 4}};
+    rec.OnPortOpened(1, "/dev/ttyS0", "256000,n,8,1");
+    ASSERT_TRUE(rec.Start(path));
+    rec.OnBytesReceived(b[0], 2);
+    rec.Tick();
+    EXPECT_TRUE(l.rescued.empty()) << "the file is where it was";
+
+    // Deleted: saved again at its path, and recorded on there.
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    clock.Advance(1000);
+    rec.OnBytesReceived(b[1], 2);
+    rec.Tick();
+    ASSERT_EQ(l.rescued.size(), 1u);
+    EXPECT_EQ(l.rescued[0], std::make_pair(path, path));
+    rec.OnBytesReceived(b[2], 2);
+
+    // Moved away and another file put in its place: that file is left alone, the recording
+    // goes beside it.
+    ASSERT_EQ(::rename(path.c_str(), away.c_str()), 0);
+    std::ofstream(path) << "other";
+    rec.Tick();
+    ASSERT_EQ(l.rescued.size(), 2u);
+    EXPECT_EQ(l.rescued[1], std::make_pair(path, beside));
+    EXPECT_EQ(rec.Path(), beside);
+    rec.OnBytesReceived(b[3], 2);
+    ASSERT_TRUE(rec.Stop());
+    const auto recs = ReadBack(beside);
+    ASSERT_EQ(recs.size(), 4u);
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(recs[i].bytes, Bytes(b[i], b[i] + 2)) << i;
+    std::ifstream other(path);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(other), {}), "other");
+
+    // Its folder gone: told once, tried again every tick until the folder is back.
+    ASSERT_TRUE(rec.Start(path));
+    rec.OnBytesReceived(b[0], 2);
+    for (const std::string& p : {path, away, beside})
+        ::unlink(p.c_str());
+    ASSERT_EQ(::rmdir(dir.c_str()), 0);
+    rec.Tick();
+    rec.Tick();
+    ASSERT_EQ(l.rescued.size(), 3u);
+    EXPECT_EQ(l.rescued[2].second, "");
+    EXPECT_EQ(l.nRescueErr, ENOENT);
+    ::mkdir(dir.c_str(), 0700);
+    rec.Tick();
+    ASSERT_EQ(l.rescued.size(), 4u);
+    EXPECT_EQ(l.rescued[3].second, path);
+    ASSERT_TRUE(rec.Stop());
+    EXPECT_EQ(ReadBack(path).size(), 1u);
+    ::unlink(path.c_str());
+    ::rmdir(dir.c_str());
+}
+#endif
+
+} // namespace

@@ -78,7 +78,7 @@ TEST_F(SensorDecode, CraftedCaptureGivesTheSameLinesForEveryChunkSize)
         "info,0,127,128,255\n"
         "date,2008-02-28\n"
         "date,20123-01-05\n";
-    const QByteArray expectErr = "frames 7, badcheck 1, skipped 8 bytes\n";
+    const QByteArray expectErr = "frames 3, badcheck 1, skipped 8 bytes\n";
 
     const QString path = Write(s);
     for (const QStringList& args : {QStringList{path}, QStringList{QStringLiteral("--chunk"), QStringLiteral("1"), path},

@@ -22,6 +22,7 @@
 #include <sstream>
 
 #include "byte_source.h"
+#include "capture/capture_builder.h"
 #include "capture_reader.h"
 #include "console_app.h"
 #include "decode_tool.h"
@@ -382,6 +383,34 @@ TEST_F(RecordTest, FilesThatCannotBeWrittenAreReportedAndTheConsoleRunsOn)
 #endif
 }
 
+TEST_F(RecordTest, FileDeletedWhileRecordingIsSavedAgainAndTheUserTold)
+{
+    ASSERT_NO_FATAL_FAILURE(StartSim(SensorSimOptions()));
+    const QString strCapture = File("deleted.vcap");
+    ASSERT_TRUE(m_dlg->m_record.Start(strCapture));
+    Click(IDC_BTN_OPEN);
+    ASSERT_NO_FATAL_FAILURE(Observe(1000));
+    ASSERT_TRUE(QFile::remove(strCapture));
+    // Within the second's check: the box names the file, which holds the recording again.
+    ASSERT_TRUE(WaitUntil([&] { return !m_boxes.empty(); }, 3000));
+    EXPECT_TRUE(m_boxes[0].contains(strCapture) && m_boxes[0].contains(QStringLiteral("已保存到"))) << qPrintable(m_boxes[0]);
+    EXPECT_TRUE(QFile::exists(strCapture));
+    const std::string path = strCapture.toStdString();
+    const Decoded before = RunDecode({"-q", "--partial", path});  // still being written
+    ASSERT_EQ(before.code, 0) << before.err;
+    ASSERT_NO_FATAL_FAILURE(Observe(500));
+    ASSERT_NO_FATAL_FAILURE(StopObserving());
+    Click(IDC_BTN_OPEN);
+    EXPECT_FALSE(m_dlg->m_record.HasFailed());
+    // The whole session is in it, from before the deletion to the end.
+    const Decoded after = RunDecode({"-q", path});
+    ASSERT_EQ(after.code, 0) << after.err;
+    const auto frames = [](const Decoded& d) { return std::atoi(d.err.c_str() + d.err.rfind("frames ") + 7); };
+    EXPECT_GT(frames(before), 200);
+    EXPECT_GT(frames(after), frames(before) + 100);
+    EXPECT_EQ(m_boxes.size(), 1u);
+}
+
 // Starts the sensor at path, reads its stream for ms milliseconds and stops it.
 void DriveSensor(const std::string& path, int ms)
 {
@@ -471,6 +500,40 @@ TEST(RecordOptions, ProgramReplaysRecordsAndShowsTheTitleInItsScreenshot)
     ASSERT_TRUE(proc.waitForFinished(60000));
     EXPECT_NE(proc.exitCode(), 0);
     EXPECT_TRUE(proc.readAllStandardError().contains("missing.vcap"));
+}
+
+TEST(RecordOptions, ProgramRefusesHostileCapturesAndRecordingsThatFail)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString strProgram = qEnvironmentVariable("VELTRIN_BINARY_DIR") + QStringLiteral("/console/Veltrin");
+    QProcess proc;
+    auto run = [&](const QStringList& args) {
+        proc.start(strProgram, args);
+        EXPECT_TRUE(proc.waitForFinished(60000));
+        return proc.exitCode();
+    };
+    const QString strFile = dir.filePath(QStringLiteral("hostile.vcap"));
+    for (const HostileCapture& h : HostileCaptures()) {
+        const QByteArray bytes(reinterpret_cast<const char*>(h.bytes.data()), int(h.bytes.size()));
+        QFile f(strFile);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        f.close();
+        EXPECT_EQ(run({"--replay", strFile, "--screenshot", dir.filePath(QStringLiteral("s.png"))}), 2) << h.name;
+        const QByteArray err = proc.readAllStandardError();
+        EXPECT_TRUE(err.contains(strFile.toUtf8()) && err.contains(h.reason)) << h.name << ": " << err.constData();
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), bytes) << h.name;
+        f.close();
+    }
+    // Recording onto the capture being replayed would destroy it; a recording that cannot be
+    // made fails an unattended run.
+    EXPECT_EQ(run({"--replay", strFile, "--record", strFile}), 2);
+    EXPECT_EQ(run({"--demo", "--record", dir.filePath(QStringLiteral("no-dir/x.vcap")), "--screenshot",
+                   dir.filePath(QStringLiteral("s.png")), "--after", "300"}),
+              2);
+    EXPECT_TRUE(proc.readAllStandardError().contains("no-dir/x.vcap"));
 }
 
 } // namespace

@@ -43,8 +43,9 @@ double IntervalSd(double bpm, double hrvS, double seconds, double* pMean = nullp
 }
 
 // Runs sensor-sim with args; returns its exit status, after stopping it with SIGTERM once it
-// has printed its terminal's path (a run that was accepted) or when it ends by itself.
-int RunSim(std::vector<std::string> args)
+// has printed its terminal's path (a run that was accepted) or when it ends by itself. Its
+// standard error goes to errPath.
+int RunSim(std::vector<std::string> args, const std::string& errPath = "/dev/null")
 {
     int out[2];
     if (::pipe(out) != 0)
@@ -52,7 +53,7 @@ int RunSim(std::vector<std::string> args)
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(out[1], 1);
-        const int quiet = ::open("/dev/null", O_WRONLY);
+        const int quiet = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ::dup2(quiet, 2);  // usage and summary lines
         ::close(out[0]);
         std::vector<char*> argv{const_cast<char*>(SENSOR_SIM_PATH)};
@@ -113,4 +114,34 @@ TEST(SimSignalOptions, CommandLineRefusesPacingOptionsInTheWrongCompany)
     EXPECT_EQ(RunSim({"--frame-writes", "--replay=" + path}), 2);
     EXPECT_EQ(RunSim({"--speed", "2"}), 2);
     ::unlink(path.c_str());
+}
+
+TEST(SimSignalOptions, ReplayOfAHostileCaptureIsRefusedWithStatus2)
+{
+    const std::string path = "/tmp/veltrin-simhostile-" + std::to_string(::getpid()) + ".vcap", err = path + ".err";
+    auto put = [&](const Bytes& b) {
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    };
+    auto slurp = [](const std::string& p) {
+        std::ifstream f(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(f), {});
+    };
+    for (const HostileCapture& h : HostileCaptures()) {
+        put(h.bytes);
+        EXPECT_EQ(RunSim({"--replay", path}, err), 2) << h.name;
+        EXPECT_NE(slurp(err).find(path + ": offset "), std::string::npos) << h.name << ": " << slurp(err);
+        EXPECT_NE(slurp(err).find(h.reason), std::string::npos) << h.name << ": " << slurp(err);
+        EXPECT_EQ(slurp(path), std::string(h.bytes.begin(), h.bytes.end())) << h.name;
+    }
+    // A capture cut short is replayed up to its last whole record, and said so; a log may not
+    // be the capture being replayed.
+    Bytes cut = CaptureBuilder().Recv(1000, DataFrame(7, true)).Recv(2000, DataFrame(8, true)).Get();
+    cut.pop_back();
+    put(cut);
+    EXPECT_EQ(RunSim({"--replay", path}, err), 0);
+    EXPECT_NE(slurp(err).find("cut short"), std::string::npos) << slurp(err);
+    EXPECT_EQ(RunSim({"--replay", path, "--log", path}, err), 2);
+    EXPECT_EQ(slurp(path), std::string(cut.begin(), cut.end()));
+    ::unlink(path.c_str());
+    ::unlink(err.c_str());
 }
