@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cstring>
 
 #include "modal.h"
@@ -91,6 +92,25 @@ void CRecordControl::Stop()
     int nError = 0;
     if (!m_recorder.Stop(&nError) && bWasRecording)
         ShowFailure(QFile::decodeName(strPath.c_str()), nError, false);
+}
+
+void CRecordControl::AddNote(const QString& strText)
+{
+    m_recorder.AddNote(strText.toStdString());
+}
+
+void CRecordControl::OnRecordingStart(capture::CaptureHeader& header)
+{
+    // The gains the console holds and the coefficient fields as typed: what the next commands
+    // would send.
+    capture::SettingsAtStart& s = header.atStart;
+    s.known = true;
+    const int gains[capture::START_GAINS] = {m_dlg.m_nGainCh1, m_dlg.m_nGainCh2, m_dlg.m_nGainCh3, m_dlg.m_nGainEcg,
+                                            m_dlg.m_nGainVolume};
+    std::copy(std::begin(gains), std::end(gains), s.gains);
+    const int coefficientIds[capture::START_COEFFICIENTS] = {IDC_EDIT_COEF1, IDC_EDIT_COEF2, IDC_EDIT_COEF3};
+    for (int c = 0; c < capture::START_COEFFICIENTS; ++c)
+        s.coefficients[c] = m_dlg.GetDlgItemText(coefficientIds[c]).toStdString();
 }
 
 void CRecordControl::UpdateTitle()

@@ -23,6 +23,8 @@ public:
     // created is reported in a message box; returns false then.
     bool Start(const QString& strPath);
     void Stop();
+    // A marker's text into the recording at this moment (nothing while none is made).
+    void AddNote(const QString& strText);
 
     bool IsActive() const { return m_recorder.GetState() != capture::CCaptureRecorder::State::Idle; }
     // Whether a recording of this run failed (its file could not be created, written or saved
@@ -42,6 +44,7 @@ public:
 
 private:
     void OnRecorderStateChanged() override;
+    void OnRecordingStart(capture::CaptureHeader& header) override;
     void OnRecorderFailed(const std::string& strPath, int nSystemError, bool bCreating) override;
     void OnRecordingRescued(const std::string& strOldPath, const std::string& strNewPath, int nSystemError) override;
     void OnTick();

@@ -34,6 +34,7 @@ void CReviewFeature::AddMarker(const QString& strText)
 {
     const uint64_t index = m_store.End() > 0 ? m_store.End() - 1 : 0;
     m_store.AddMarker(index, strText.toStdString());
+    m_dlg.m_record.AddNote(strText);
     if (m_pWindow)
         m_pWindow->update();
 }

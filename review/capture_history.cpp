@@ -75,8 +75,13 @@ bool LoadCaptureHistory(const std::string& strPath, CaptureHistory& out, std::st
         }
         if (r == capture::ReadResult::Error)
             return fail(strPath + ": offset " + std::to_string(reader.ErrorOffset()) + ": " + reader.Error());
-        if (rec.dir == capture::Direction::Received)
+        if (rec.dir == capture::Direction::Received) {
             decoder.Received(rec.bytes.data(), rec.bytes.size(), rec.timeUs);
+        } else if (rec.dir == capture::Direction::Note) {
+            // At the newest sample when it was made, as the console placed it.
+            const uint64_t end = out.pStore->End();
+            out.pStore->AddMarker(end > 0 ? end - 1 : 0, std::string(rec.bytes.begin(), rec.bytes.end()));
+        }
     }
     filler.m_runs.Finish();
     out.qwFrames = out.pStore->End();

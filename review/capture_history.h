@@ -1,7 +1,7 @@
 #pragma once
 // A capture read into a review history: every data frame as a sample (bad checks keep their
 // number), the sample rate measured over the capture's data runs, its markers at the sample
-// that had arrived when each was set.
+// that had arrived when each was set (its note's time).
 #include <cstdint>
 #include <memory>
 #include <string>
