@@ -346,3 +346,69 @@ TEST(ReviewOptions, ReviewGoesWithoutTheSerialPath)
     EXPECT_TRUE(ok.strError.isEmpty()) << qPrintable(ok.strError);
     EXPECT_EQ(ok.strReview, QStringLiteral("a.vcap"));
 }
+
+TEST_F(ReviewTest, MarkersAndTheSettingsAtStartGoIntoTheRecording)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    CMSComm::MapPort(1, QString::fromStdString(pty.SlavePath()));
+    m_dlg.m_editCoef2->setText(QStringLiteral("120"));
+    m_dlg.m_nGainVolume = 6;
+    const std::string cap = File("m.vcap").toStdString();
+    ASSERT_TRUE(m_dlg.m_record.Start(File("m.vcap")));
+    qobject_cast<QPushButton*>(m_dlg.GetDlgItem(IDC_BTN_OPEN))->click();
+    ASSERT_TRUE(m_dlg.m_comm.GetPortOpen());
+    m_dlg.OnSysCommand(IDM_REVIEW, 0);
+    CReviewChart* pChart = m_pFeature->Window()->Chart();
+    auto send = [&](int from, int n) {
+        Bytes bytes;
+        uint16_t w[8];
+        for (int k = from; k < from + n; ++k) {
+            FrameWords(k, w);
+            const Bytes f = DataFrame(w);
+            bytes.insert(bytes.end(), f.begin(), f.end());
+        }
+        ASSERT_TRUE(pty.Write(bytes));
+        ASSERT_TRUE(WaitUntil([&] { return m_pFeature->Store().End() == uint64_t(from + n); }));
+    };
+    send(0, 50);
+    QTest::keyClick(pChart, Qt::Key_M);
+    send(50, 50);
+    {
+        ScopedModalHook answer([](QDialog& box) {
+            qobject_cast<QInputDialog*>(&box)->setTextValue(QStringLiteral("按压加深"));
+            return int(QDialog::Accepted);
+        });
+        m_dlg.OnSysCommand(IDM_ADD_MARKER, 0);
+    }
+    send(100, 20);
+    qobject_cast<QPushButton*>(m_dlg.GetDlgItem(IDC_BTN_OPEN))->click();  // closes; the recording ends
+    ASSERT_FALSE(m_dlg.m_record.IsActive());
+    CMSComm::ClearPortMap();
+
+    std::ostringstream out, err;
+    Bytes none;
+    CMemorySource in(none);
+    ASSERT_EQ(RunSensorDecode({"--dump", cap}, in, out, err), 0) << err.str();
+    const std::string dump = out.str();
+    EXPECT_NE(dump.find("# at start: gain pulse 1 = 3, gain pulse 2 = 3, gain pulse 3 = 3, gain ECG = 3, gain volume = 6, "
+                        "coefficient 1 = 100, coefficient 2 = 120, coefficient 3 = 100\n"),
+              std::string::npos)
+        << dump;
+    EXPECT_NE(dump.find(" note \n"), std::string::npos) << dump;
+    EXPECT_NE(dump.find(" note 按压加深\n"), std::string::npos) << dump;
+    // The notes land at the samples the review window marked.
+    const std::string notes = File("m-notes.csv").toStdString();
+    ASSERT_EQ(RunSensorDecode({"-q", "--notes", notes, cap}, in, out, err), 0) << err.str();
+    const std::vector<std::string> rows = CsvRows(notes);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].substr(rows[0].find(',')), ",49,");
+    EXPECT_EQ(rows[1].substr(rows[1].find(',')), ",99,按压加深");
+    // Read back for review, the markers are where they were set.
+    review::CaptureHistory h;
+    std::string strError;
+    ASSERT_TRUE(review::LoadCaptureHistory(cap, h, &strError)) << strError;
+    ASSERT_EQ(h.pStore->Markers().size(), 2u);
+    EXPECT_EQ(h.pStore->Markers()[0].index, 49u);
+    EXPECT_EQ(h.pStore->Markers()[1].text, "按压加深");
+}
