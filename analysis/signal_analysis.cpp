@@ -251,6 +251,15 @@ std::optional<double> CSignalAnalysis::LastFootUs(int c) const
     return TimeUs(m_feet[c].back());
 }
 
+std::vector<BeatTime> CSignalAnalysis::RWaves() const
+{
+    std::vector<BeatTime> beats;
+    beats.reserve(m_rWaves.size());
+    for (const Mark& m : m_rWaves)
+        beats.push_back(BeatTime{TimeUs(m) / 1e6, m.run, m.valid});
+    return beats;
+}
+
 std::optional<double> CSignalAnalysis::RateOf(const std::deque<Mark>& marks, double cutUs, double nowUs) const
 {
     int nValid = 0;

@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "hrv.h"
 #include "pulse_foot.h"
 #include "qrs_detector.h"
 
@@ -64,6 +65,9 @@ public:
     std::optional<double> LastFootUs(int c) const;
     // Slots filled in for frames known to be lost, in total.
     uint64_t LostSlots() const { return m_qwLostSlots; }
+    // The R waves kept (every one found when dKeepS <= 0), in order, in seconds on the clock
+    // of the frames' times; for the heart-rate variability of a whole recording.
+    std::vector<BeatTime> RWaves() const;
 
 private:
     struct Sample {

@@ -34,6 +34,7 @@
 #include "review_feature.h"
 #include "review_window.h"
 #include "units_settings.h"
+#include "report_pdf.h"
 #include "sensor_sim.h"
 #include "translator.h"
 
@@ -91,7 +92,49 @@ QImage GrabWithCaption(QWidget& wnd)
     return img;
 }
 
+// --report OUT FILE [--field KEY=TEXT]...: a command of its own, without a window. True when the
+// command line asked for it (opts filled in, or strError set).
+bool ParseReportArguments(const QCommandLineParser& parser, const QCommandLineOption& report,
+                          const QCommandLineOption& field, ConsoleOptions& opts)
+{
+    if (!parser.isSet(report)) {
+        if (parser.isSet(field))
+            opts.strError = QStringLiteral("--field needs --report");
+        return parser.isSet(field);
+    }
+    opts.strReport = parser.value(report);
+    const QStringList files = parser.positionalArguments();
+    if (opts.strReport.isEmpty())
+        opts.strError = QStringLiteral("--report needs the name of the PDF to write");
+    else if (files.size() != 1 || files.first().isEmpty())
+        opts.strError = QStringLiteral("--report OUT.pdf needs one capture file to report on");
+    if (!opts.strError.isEmpty())
+        return true;
+    opts.strReportCapture = files.first();
+    opts.reportFields = parser.values(field);
+    for (const QString& strField : opts.reportFields) {
+        if (!ReportFieldKeys().contains(strField.section(QLatin1Char('='), 0, 0)) || !strField.contains(QLatin1Char('='))) {
+            opts.strError = QStringLiteral("Bad --field \"%1\": expected KEY=TEXT, KEY one of %2")
+                                .arg(strField, ReportFieldKeys().join(QStringLiteral(", ")));
+            return true;
+        }
+    }
+    const QStringList windowOptions = {QStringLiteral("com"), QStringLiteral("demo"), QStringLiteral("screenshot"),
+                                       QStringLiteral("record"), QStringLiteral("replay"), QStringLiteral("auto-observe"),
+                                       QStringLiteral("diag-report"), QStringLiteral("list-ports"),
+                                       QStringLiteral("review"), QStringLiteral("open-review")};
+    for (const QString& strName : windowOptions)
+        if (parser.isSet(strName))
+            opts.strError = QStringLiteral("--report makes a report and exits; it cannot be combined with --%1").arg(strName);
+    return true;
+}
+
 } // namespace
+
+QStringList ReportFieldKeys()
+{
+    return {QStringLiteral("name"), QStringLiteral("age"), QStringLiteral("sex"), QStringLiteral("notes")};
+}
 
 QString ConsoleHelpText(const QString& strProgram)
 {
@@ -110,6 +153,7 @@ QString ConsoleHelpText(const QString& strProgram)
                "       [--caption] [--auto-observe] [--diag-report FILE] [Qt options]\n"
                "       [--open-review]\n"
                "       %1 --review FILE [--screenshot FILE [--after MS]]\n"
+               "       %1 --report OUT.pdf FILE.vcap [--field KEY=TEXT]...\n"
                "Console for a three-channel pulse-pressure sensor on a serial port.\n\n"
                "Options:\n"
                "  --com N=PATH       Use serial device PATH as port COMN (entry N of the port list,\n"
@@ -158,6 +202,13 @@ QString ConsoleHelpText(const QString& strProgram)
                "                     counters as key=value lines: data frames decoded, bad checks,\n"
                "                     port openings, waveform paints, the longest wait of a sample\n"
                "                     for its paint, message boxes shown.\n"
+               "  --report OUT.pdf   Make the session report of the capture FILE.vcap (the one\n"
+               "                     argument) as the two-page PDF OUT.pdf and exit; no display is\n"
+               "                     needed. Exit status 2, with the file and the reason, when the\n"
+               "                     capture cannot be read or OUT.pdf cannot be written.\n"
+               "  --field KEY=TEXT   With --report: fill in a field of the report, KEY one of name,\n"
+               "                     age, sex and notes (left as lines to write on otherwise). May be\n"
+               "                     repeated.\n"
                "  -v, --version      Print the version and exit.\n"
                "  -h, --help         List the options and exit.\n"
                "Qt's own options work as in any Qt program, e.g. -platform offscreen, -style fusion,\n"
@@ -190,11 +241,16 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     parser.addOptions({help, com, demo, demoRate, screenshot, after, scroll});
     parser.addOptions({listPorts, trace, version, autoObserve, diagReport});
     parser.addOptions({record, replay, speed, caption, reviewFile, openReview});
+    const QCommandLineOption report(QStringLiteral("report"), QString(), QStringLiteral("OUT"));
+    const QCommandLineOption field(QStringLiteral("field"), QString(), QStringLiteral("KEY=TEXT"));
+    parser.addOptions({report, field});
     opts.strHelpText = ConsoleHelpText(args.isEmpty() ? QStringLiteral("Veltrin") : ApplicationNameFromPath(args.first()));
     if (!parser.parse(WithoutQtOptions(args, &opts.qtArgs))) {
         opts.strError = parser.errorText();
         return opts;
     }
+    if (ParseReportArguments(parser, report, field, opts))
+        return opts;
     if (!parser.positionalArguments().isEmpty()) {
         opts.strError = QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first());
         return opts;
@@ -457,6 +513,10 @@ int CConsoleApp::Main(int argc, char** argv)
         std::printf("%s %s\n", qPrintable(ApplicationNameFromPath(args.first())), ProgramVersionString());
         return 0;
     }
+    if (!opts.strReport.isEmpty()) {
+        AttachParentConsole();
+        return MakeReport(argc, argv, opts);
+    }
     QString strError;
     CPortMap portMap;
     if (!ApplyConsoleOptions(opts, &strError, &portMap)) {
@@ -574,6 +634,30 @@ int CConsoleApp::RunReview(const ConsoleOptions& opts)
     }
     QApplication::exec();
     return nResult;
+}
+
+int CConsoleApp::MakeReport(int argc, char** argv, const ConsoleOptions& opts)
+{
+    // A PDF needs fonts but no screen.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    CConsoleApp app(argc, argv);
+    report::ReportFields fields;
+    for (const QString& strField : opts.reportFields) {
+        const QString strKey = strField.section(QLatin1Char('='), 0, 0);
+        const QString strText = strField.section(QLatin1Char('='), 1);
+        QString& strTo = strKey == QLatin1String("name") ? fields.strName
+                       : strKey == QLatin1String("age")  ? fields.strAge
+                       : strKey == QLatin1String("sex")  ? fields.strSex
+                                                         : fields.strNotes;
+        strTo = strText;
+    }
+    QString strError;
+    if (!report::WriteSessionReport(opts.strReportCapture, opts.strReport, fields, &strError)) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()), qPrintable(strError));
+        return 2;
+    }
+    return 0;
 }
 
 int CConsoleApp::InitInstance(const ConsoleOptions& opts, const SensorSim* pReplay)

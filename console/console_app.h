@@ -28,6 +28,9 @@ struct ConsoleOptions {
     bool bTrace = false;           // turn the veltrin.* logging categories on
     bool bAutoObserve = false;     // unattended: open, observe, reopen after a loss (diag_run.h)
     QString strDiagReport;         // non-empty: keep a report of the console's counters here
+    QString strReport;             // non-empty: make the session report of strReportCapture into
+    QString strReportCapture;      // this PDF and exit, without a window
+    QStringList reportFields;      // "KEY=TEXT" of every --field, in order
     QStringList qtArgs;            // the options left for Qt's application object
     QString strError;      // non-empty: the command line was refused, with this reason
     QString strHelpText;   // the usage text
@@ -36,6 +39,8 @@ struct ConsoleOptions {
     bool UsesSimulatedSensor() const { return bDemo || !strReplay.isEmpty(); }
 };
 
+// The keys --field takes: name, age, sex, notes.
+QStringList ReportFieldKeys();
 // The usage text, naming the program strProgram.
 QString ConsoleHelpText(const QString& strProgram);
 // Parses the console's command line (args[0] is the program). Pure: nothing is applied. Qt's
@@ -74,5 +79,8 @@ public:
     QApplication& App() { return m_app; }
 
 private:
+    // --report: the session report of a capture, written without a window; the exit code.
+    static int MakeReport(int argc, char** argv, const ConsoleOptions& opts);
+
     QApplication m_app;
 };

@@ -138,6 +138,10 @@ void CRecordControl::OnTick()
 
 void CRecordControl::OnRecorderStateChanged()
 {
+    const bool bRecording = m_recorder.GetState() == capture::CCaptureRecorder::State::Recording;
+    if (m_bRecording && !bRecording)
+        m_strLastRecording = QFile::decodeName(m_recorder.Path().c_str());
+    m_bRecording = bRecording;
     if (m_bClosing)
         return;
     const bool bActive = IsActive();

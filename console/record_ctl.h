@@ -34,6 +34,9 @@ public:
     // Brings the title up to date (the timer does this once a second).
     void UpdateTitle();
 
+    // The file of the last recording of this run that has ended; empty while none has.
+    const QString& LastRecording() const { return m_strLastRecording; }
+
     // The file proposed by the dialog: veltrin-YYYYMMDD-HHMMSS.vcap in the documents folder.
     static QString ProposedPath();
     // "00:12:34" and "4.1 MB", as the title shows them.
@@ -55,4 +58,6 @@ private:
     QTimer m_timer;
     bool m_bClosing = false; // in the destructor: the dialog is no longer to be touched
     bool m_bFailed = false;
+    bool m_bRecording = false;   // recording into its file, as last told
+    QString m_strLastRecording;
 };

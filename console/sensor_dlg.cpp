@@ -16,6 +16,7 @@
 #include "about_dlg.h"
 #include "modal.h"
 #include "port_settings_dlg.h"
+#include "report_ctl.h"
 #include "resource_ids.h"
 #include "review_feature.h"
 #include "signal_link.h"
@@ -197,6 +198,7 @@ void CSensorDlg::OnInitDialog()
 
     InstallSignalLink(*this);
     InstallReview(*this);
+    InstallReport(*this);
 
     m_timer1.start(TIMER_PERIOD_MS);
     m_timerPressure.setSingleShot(true);

@@ -8,12 +8,14 @@
 #include <string>
 
 #include "sensor_sim.h"
+#include "sim_capture.h"
 
 namespace {
 
 constexpr double PTT_MIN_MS = 20;
 constexpr double PTT_MAX_MS = 500;
 constexpr double HRV_MAX_MS = 200;
+constexpr double MAX_WRITE_SECONDS = 24 * 3600;
 
 void Usage(std::FILE* f)
 {
@@ -28,6 +30,9 @@ void Usage(std::FILE* f)
         "                for the three pulse channels apart\n"
         "  --hrv MS      standard deviation of the R-R interval in ms (0..%g; default: a\n"
         "                breathing rhythm of 3.5 %% and +-2 %% random)\n"
+        "  --hrv LF,HF   a known heart-rate modulation instead, no random part: the R-R\n"
+        "                interval swings by LF ms at 0.1 Hz and by HF ms at 0.25 Hz (each 0..%g),\n"
+        "                so its LF and HF power are LF^2/2 and HF^2/2 ms^2\n"
         "  --silent      answer nothing and never stream\n"
         "  --log FILE    record every byte both ways as a capture (sensor-decode --dump FILE shows it)\n"
         "  --link PATH   make PATH a symbolic link to the terminal (removed on exit)\n"
@@ -36,8 +41,12 @@ void Usage(std::FILE* f)
         "                with --replay\n"
         "  --replay FILE stream a capture's received bytes, from its first data frame, at their\n"
         "                recorded pace, instead of the simulated signals\n"
-        "  --speed X     pace of --replay against the recording (0.1..20, default 1)\n",
-        static_cast<int>(SIM_MAX_RATE), PTT_MIN_MS, PTT_MAX_MS, HRV_MAX_MS);
+        "  --speed X     pace of --replay against the recording (0.1..20, default 1)\n"
+        "  --write-capture FILE  no terminal: write --seconds of the session (an information\n"
+        "                request and reply, start, the data frames read every 5 ms, stop) into the\n"
+        "                capture FILE at once, then exit\n"
+        "  --seconds S   length of --write-capture's data, seconds (default 60)\n",
+        static_cast<int>(SIM_MAX_RATE), PTT_MIN_MS, PTT_MAX_MS, HRV_MAX_MS, HRV_MAX_MS);
 }
 
 bool ParseNumber(const char* text, double lo, double hi, double* out)
@@ -74,6 +83,16 @@ bool ParsePtt(const std::string& text, double out[3])
     return true;
 }
 
+// MS (the R-R standard deviation) or LF,HF (a known modulation).
+bool ParseHrv(const std::string& text, SensorSimOptions& opts)
+{
+    const size_t comma = text.find(',');
+    if (comma == std::string::npos)
+        return ParseNumber(text.c_str(), 0, HRV_MAX_MS, &opts.hrvMs);
+    return ParseNumber(text.substr(0, comma).c_str(), 0, HRV_MAX_MS, &opts.hrvLfMs)
+        && ParseNumber(text.substr(comma + 1).c_str(), 0, HRV_MAX_MS, &opts.hrvHfMs);
+}
+
 bool ParseSeed(const char* text, uint64_t* out)
 {
     char* end = nullptr;
@@ -90,6 +109,9 @@ bool ParseSeed(const char* text, uint64_t* out)
 int main(int argc, char** argv)
 {
     SensorSimOptions opts;
+    std::string strWrite;
+    double dSeconds = 60;
+    bool bSeconds = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;
@@ -114,7 +136,8 @@ int main(int argc, char** argv)
         }
         const bool known = arg == "--rate" || arg == "--bpm" || arg == "--seed" || arg == "--corrupt"
                         || arg == "--garbage" || arg == "--log" || arg == "--link" || arg == "--ptt"
-                        || arg == "--hrv" || arg == "--replay" || arg == "--speed";
+                        || arg == "--hrv" || arg == "--replay" || arg == "--speed"
+                        || arg == "--write-capture" || arg == "--seconds";
         if (!known) {
             std::fprintf(stderr, "sensor-sim: unknown option %s\n", arg.c_str());
             Usage(stderr);
@@ -135,7 +158,9 @@ int main(int argc, char** argv)
         else if (arg == "--corrupt") { ok = ParseNumber(value.c_str(), 0, 1, &v); opts.corrupt = v; }
         else if (arg == "--garbage") { ok = ParseNumber(value.c_str(), 0, 1, &v); opts.garbage = v; }
         else if (arg == "--ptt") { ok = ParsePtt(value, opts.pttMs); }
-        else if (arg == "--hrv") { ok = ParseNumber(value.c_str(), 0, HRV_MAX_MS, &v); opts.hrvMs = v; }
+        else if (arg == "--hrv") { ok = ParseHrv(value, opts); }
+        else if (arg == "--write-capture") { ok = !value.empty(); strWrite = value; }
+        else if (arg == "--seconds") { ok = ParseNumber(value.c_str(), 0.1, MAX_WRITE_SECONDS, &dSeconds); bSeconds = true; }
         else if (arg == "--log") { ok = !value.empty(); opts.logPath = value; }
         else if (arg == "--link") { ok = !value.empty(); opts.linkPath = value; }
         else if (arg == "--replay") { ok = !value.empty(); opts.replayPath = value; }
@@ -150,6 +175,35 @@ int main(int argc, char** argv)
     if (opts.replaySpeed != 1 && opts.replayPath.empty()) {
         std::fprintf(stderr, "sensor-sim: --speed needs --replay\n");
         return 2;
+    }
+    if (bSeconds && strWrite.empty()) {
+        std::fprintf(stderr, "sensor-sim: --seconds needs --write-capture\n");
+        return 2;
+    }
+    if (!strWrite.empty()) {
+        if (opts.silent || opts.frameWrites || !opts.replayPath.empty() || !opts.logPath.empty() || !opts.linkPath.empty()) {
+            std::fprintf(stderr, "sensor-sim: --write-capture writes the simulated signals without a terminal; it "
+                                 "cannot be used with --silent, --frame-writes, --replay, --log or --link\n");
+            return 2;
+        }
+        SimCaptureOptions cap;
+        cap.rate = opts.rate;
+        cap.bpm = opts.bpm;
+        cap.seed = opts.seed;
+        cap.corrupt = opts.corrupt;
+        cap.garbage = opts.garbage;
+        for (int ch = 0; ch < 3; ++ch)
+            cap.pttMs[ch] = opts.pttMs[ch];
+        cap.hrvMs = opts.hrvMs;
+        cap.hrvLfMs = opts.hrvLfMs;
+        cap.hrvHfMs = opts.hrvHfMs;
+        cap.seconds = dSeconds;
+        std::string error;
+        if (!WriteSimulatedCapture(strWrite, cap, &error)) {
+            std::fprintf(stderr, "sensor-sim: %s\n", error.c_str());
+            return 2;
+        }
+        return 0;
     }
     if (opts.frameWrites && !opts.replayPath.empty()) {
         std::fprintf(stderr, "sensor-sim: --frame-writes paces the simulated signals; it cannot be used with --replay\n");

@@ -62,6 +62,12 @@ void CSensorModel::ApplySignalOptions(const double pttMs[3], double hrvMs)
     m_gen.m_dHrvS = hrvMs < 0 ? -1 : hrvMs / 1000.0;
 }
 
+void CSensorModel::ApplyHrvModulation(double lfMs, double hfMs)
+{
+    m_gen.m_dHrvLfMs = lfMs;
+    m_gen.m_dHrvHfMs = hfMs;
+}
+
 void CSensorModel::AppendReply(std::vector<uint8_t>& out, uint8_t code, const uint8_t* payload, int n)
 {
     // Byte 2 counts the bytes after it, as in the command frames; the console ignores it.

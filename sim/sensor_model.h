@@ -45,6 +45,9 @@ public:
     // Pulse transit per channel and R-R standard deviation (negative: natural), milliseconds;
     // before the first sample.
     void ApplySignalOptions(const double pttMs[3], double hrvMs);
+    // A known heart-rate modulation, amplitudes in milliseconds (CSignalGen::m_dHrvLfMs); before
+    // the first sample.
+    void ApplyHrvModulation(double lfMs, double hfMs);
     // The next data frame (21 bytes): header F0 1F 12 32 and a sample block.
     void NextDataFrame(uint8_t frame[proto::DATA_FRAME_LEN]);
 

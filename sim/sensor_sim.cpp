@@ -245,6 +245,7 @@ void SensorSim::Run(RunContext ctx)
     const SensorSimOptions& opts = ctx.opts;
     CSensorModel model(opts.rate, opts.bpm, opts.seed);
     model.ApplySignalOptions(opts.pttMs, opts.hrvMs);
+    model.ApplyHrvModulation(opts.hrvLfMs, opts.hrvHfMs);
     CCommandParser parser;
     CSimRandom faults(opts.seed ^ 0xFA017u);
     SensorSimStats stats;

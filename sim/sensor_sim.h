@@ -29,6 +29,8 @@ struct SensorSimOptions {
     bool silent = false;        // neither replies nor streams
     double pttMs[3] = {150, 150, 150};  // R wave to pulse foot, per pulse channel
     double hrvMs = -1;          // R-R standard deviation; negative: the natural variation
+    double hrvLfMs = -1;        // a known heart-rate modulation instead, amplitudes in ms
+    double hrvHfMs = -1;        // (CSignalGen::m_dHrvLfMs); negative: none
     std::string logPath;        // capture of every byte both ways; empty: none
     std::string linkPath;       // symbolic link to the slave path; empty: none
     bool frameWrites = false;   // each data frame written on its own at its due time, so the

@@ -131,6 +131,12 @@ void CSignalGen::ScheduleUntil(double t)
         const double resp = std::sin(m_dRespPhase + 2 * PI * 0.25 * (b.r - t));
         const double variation = RESP_ARRHYTHMIA * resp + m_rng.Uniform(-RR_JITTER, RR_JITTER);
         b.period = 60.0 / m_dBpm * (1.0 + std::clamp(m_dVariationScale * variation, -0.5, 0.5));
+        if (m_dHrvLfMs >= 0 && m_dHrvHfMs >= 0) {
+            const double mean = 60.0 / m_dBpm;
+            const double swing = (m_dHrvLfMs * std::sin(2 * PI * HRV_LF_HZ * b.r)
+                                + m_dHrvHfMs * std::sin(2 * PI * HRV_HF_HZ * b.r)) / 1000;
+            b.period = mean + std::clamp(swing, -0.5 * mean, 0.5 * mean);
+        }
         m_beats.push_back(b);
         if (m_pRWaves)
             m_pRWaves->push_back(b.r);

@@ -40,6 +40,10 @@ public:
     // arrhythmia, amplitude 3.5 %) and an even spread of +-2 %, both relative to the mean.
     static constexpr double RESP_ARRHYTHMIA = 0.035;
     static constexpr double RR_JITTER = 0.02;
+    // Frequencies of a known heart-rate modulation (m_dHrvLfMs, m_dHrvHfMs): a Mayer wave of the
+    // blood pressure in the low band and breathing at 15 a minute in the high band.
+    static constexpr double HRV_LF_HZ = 0.1;
+    static constexpr double HRV_HF_HZ = 0.25;
     // Counts per gain step at the peak of a pulse wave, channel 2 (others scale 0.9 / 1.1).
     static constexpr double PULSE_COUNTS_PER_GAIN = 130.0;
     static constexpr double PULSE_BASELINE = 60.0;
@@ -64,6 +68,12 @@ public:
     // the natural variation (RESP_ARRHYTHMIA and RR_JITTER). Either way the breathing and random
     // parts keep their mix.
     double m_dHrvS = -1;
+    // A known modulation instead, set before the first sample when both are 0 or more: each R-R
+    // interval is the mean plus m_dHrvLfMs * sin(2 pi HRV_LF_HZ t) plus m_dHrvHfMs * sin(2 pi
+    // HRV_HF_HZ t), t its first R wave, with no random part; the band powers are then the
+    // amplitudes squared over two.
+    double m_dHrvLfMs = -1;
+    double m_dHrvHfMs = -1;
     // When set, the time of every R wave scheduled is appended (ground truth for tests).
     std::vector<double>* m_pRWaves = nullptr;
 

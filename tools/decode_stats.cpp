@@ -8,14 +8,19 @@ namespace {
 
 std::string Figure(const std::optional<double>& v)
 {
-    if (!v)
-        return "unknown";
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.1f", *v);
-    return buf;
+    return CDecodeStats::Format(v);
 }
 
 } // namespace
+
+std::string CDecodeStats::Format(const std::optional<double>& v, int nDigits, const char* pszUnknown)
+{
+    if (!v)
+        return pszUnknown;
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%.*f", nDigits, *v);
+    return buf;
+}
 
 CDecodeStats::CDecodeStats(const capture::CSessionDecoder& decoder, double rateHz)
     : m_decoder(decoder), m_dRate(rateHz)
@@ -55,16 +60,21 @@ void CDecodeStats::OnCommandSent(const capture::SentCommand&, int64_t timeUs)
     m_monitor.CommandSent(TimeOf(timeUs));
 }
 
+std::optional<double> CDecodeStats::FrameRate() const
+{
+    if (m_dRate > 0)
+        return m_dRate;
+    if (m_runs.MeasuredRate() > 0)
+        return m_runs.MeasuredRate();
+    return std::nullopt;
+}
+
 void CDecodeStats::Print(std::ostream& out)
 {
-    m_runs.Finish();
+    Finish();
     const DecodeStats& st = m_decoder.Stats();
-    const analysis::SignalFigures sig = m_monitor.Signal(m_qwLastUs, 0);
-    std::optional<double> rate;
-    if (m_dRate > 0)
-        rate = m_dRate;
-    else if (m_runs.MeasuredRate() > 0)
-        rate = m_runs.MeasuredRate();
+    const analysis::SignalFigures sig = Signal();
+    const std::optional<double> rate = FrameRate();
     out << "frames=" << m_qwFrames << '\n'
         << "frame_rate_hz=" << Figure(rate) << '\n'
         << "badcheck=" << st.badCheck << '\n'
@@ -74,4 +84,19 @@ void CDecodeStats::Print(std::ostream& out)
         out << "pulse_rate_bpm_" << c + 1 << '=' << Figure(sig.pulseRate[c]) << '\n';
     for (int c = 0; c < analysis::PULSE_CHANNELS; ++c)
         out << "ptt_ms_" << c + 1 << '=' << Figure(sig.pttMs[c]) << '\n';
+
+    // Heart-rate variability of the whole session.
+    const analysis::HrvFigures hrv = Hrv();
+    out << "nn_count=" << hrv.nnCount << '\n'
+        << "sdnn_ms=" << Figure(hrv.sdnnMs) << '\n'
+        << "rmssd_ms=" << Figure(hrv.rmssdMs) << '\n'
+        << "pnn50_pct=" << Figure(hrv.pnn50Pct) << '\n'
+        << "lf_ms2=" << Figure(hrv.lfMs2) << '\n'
+        << "hf_ms2=" << Figure(hrv.hfMs2) << '\n'
+        << "lf_hf=" << Format(hrv.lfHf, LF_HF_DIGITS) << '\n';
+}
+
+std::vector<analysis::NnInterval> CDecodeStats::NnIntervals() const
+{
+    return analysis::NnIntervals(m_monitor.Analysis().RWaves());
 }

@@ -1,10 +1,15 @@
 #pragma once
-// sensor-decode --stats: the link figures, heart rate, pulse rates and pulse transit times of a
-// whole decoded session, printed as name=value lines ("unknown" where a figure is unknown).
+// sensor-decode --stats: the link figures, heart rate, pulse rates, pulse transit times and
+// heart-rate variability of a whole decoded session, printed as name=value lines ("unknown"
+// where a figure is unknown).
 #include <cstdint>
+#include <optional>
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "data_runs.h"
+#include "hrv.h"
 #include "link_monitor.h"
 #include "session_decoder.h"
 
@@ -19,8 +24,24 @@ public:
     void OnCommandSent(const capture::SentCommand& cmd, int64_t timeUs) override;
 
     // Prints frames=, frame_rate_hz=, badcheck=, skipped_bytes=, heart_rate_bpm=,
-    // pulse_rate_bpm_1..3= and ptt_ms_1..3=, one a line.
+    // pulse_rate_bpm_1..3= and ptt_ms_1..3=, then the heart-rate variability nn_count=,
+    // sdnn_ms=, rmssd_ms=, pnn50_pct=, lf_ms2=, hf_ms2= and lf_hf=, one a line.
     void Print(std::ostream& out);
+
+    // The figures Print shows, for other presentations of the same session (the session
+    // report): after the last frame, Finish, then these.
+    void Finish() { m_runs.Finish(); }
+    uint64_t Frames() const { return m_qwFrames; }
+    std::optional<double> FrameRate() const;
+    int DataRuns() const { return m_runs.Runs(); }
+    analysis::SignalFigures Signal() const { return m_monitor.Signal(m_qwLastUs, 0); }
+    // Heart-rate variability of the whole session and the NN intervals it is made of.
+    std::vector<analysis::NnInterval> NnIntervals() const;
+    analysis::HrvFigures Hrv() const { return analysis::HrvOf(NnIntervals()); }
+    // Digits after the point: one for every figure but LF/HF, a ratio near 1, which gets two.
+    static constexpr int LF_HF_DIGITS = 2;
+    // A figure as Print writes it: nDigits after the point, or `unknown`.
+    static std::string Format(const std::optional<double>& v, int nDigits = 1, const char* pszUnknown = "unknown");
 
 private:
     uint64_t TimeOf(int64_t timeUs) const;

@@ -66,7 +66,9 @@ const char USAGE[] =
     "                 gain_pulse_1..3_at_start, gain_ecg_at_start, gain_volume_at_start,\n"
     "                 coefficient_1..3_at_start;\n"
     "                 \"unknown\" where a figure is. Frames are placed by the capture's times, or\n"
-    "                 --rate HZ apart in a plain byte stream (required there)\n";
+    "                 --rate HZ apart in a plain byte stream (required there)\n"
+    "                 Heart-rate variability: nn_count, sdnn_ms, rmssd_ms, pnn50_pct (with 60 s\n"
+    "                 of NN intervals), lf_ms2, hf_ms2, lf_hf (with 120 s of them unbroken)\n";
 
 struct Options {
     uint64_t chunk = DEFAULT_CHUNK;

@@ -248,6 +248,96 @@ What was recorded has been saved to %2, and recording goes on in that file.</tra
     </message>
 </context>
 <context>
+    <name>CReportControl</name>
+    <message>
+        <source>生成报告...</source>
+        <translation>Make Report...</translation>
+    </message>
+    <message>
+        <source>为本次运行最近的记录生成报告？
+
+%1</source>
+        <translation>Make the report of the last recording of this run?
+
+%1</translation>
+    </message>
+    <message>
+        <source>使用此记录</source>
+        <translation>Use This Recording</translation>
+    </message>
+    <message>
+        <source>选择其他记录...</source>
+        <translation>Choose Another Recording...</translation>
+    </message>
+    <message>
+        <source>选择记录文件</source>
+        <translation>Choose a Recording</translation>
+    </message>
+    <message>
+        <source>记录文件 (*.vcap);;所有文件 (*)</source>
+        <translation>Recordings (*.vcap);;All files (*)</translation>
+    </message>
+    <message>
+        <source>保存报告</source>
+        <translation>Save Report</translation>
+    </message>
+    <message>
+        <source>PDF 文件 (*.pdf);;所有文件 (*)</source>
+        <translation>PDF files (*.pdf);;All files (*)</translation>
+    </message>
+    <message>
+        <source>正在生成报告...</source>
+        <translation>Making the report...</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>报告已保存到 %1。
+没有能打开它的查看程序，请另行打开。</source>
+        <translation>The report was saved as %1.
+No viewer could be started to show it; please open it yourself.</translation>
+    </message>
+    <message>
+        <source>无法生成报告：
+%1</source>
+        <translation>Cannot make the report:
+%1</translation>
+    </message>
+</context>
+<context>
+    <name>CReportFieldsDlg</name>
+    <message>
+        <source>报告信息</source>
+        <translation>Report Details</translation>
+    </message>
+    <message>
+        <source>男</source>
+        <translation>male</translation>
+    </message>
+    <message>
+        <source>女</source>
+        <translation>female</translation>
+    </message>
+    <message>
+        <source>姓名</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>年龄</source>
+        <translation>Age</translation>
+    </message>
+    <message>
+        <source>性别</source>
+        <translation>Sex</translation>
+    </message>
+    <message>
+        <source>备注</source>
+        <translation>Notes</translation>
+    </message>
+</context>
+<context>
     <name>CReviewChart</name>
     <message>
         <source>—</source>
@@ -433,6 +523,245 @@ What was recorded has been saved to %2, and recording goes on in that file.</tra
     <message>
         <source>正在记录。停止记录并退出吗？</source>
         <translation>A recording is running. Stop recording and quit?</translation>
+    </message>
+</context>
+<context>
+    <name>CSessionReport</name>
+    <message>
+        <source>脉象检测报告</source>
+        <translation>Pulse Examination Report</translation>
+    </message>
+    <message>
+        <source>短时心率变异性的标准记录长度为 5 分钟。SDNN、RMSSD、pNN50 需要至少 60 秒的正常心搏间期（NN），LF、HF 与 LF/HF 需要至少 120 秒不间断的 NN 间期，不足时显示“—”。本记录的 NN 间期共 %1 秒。</source>
+        <translation>Five minutes is the standard length of a short-term heart-rate variability recording. SDNN, RMSSD and pNN50 need at least 60 s of normal-to-normal (NN) intervals, LF, HF and LF/HF at least 120 s of unbroken NN intervals; with less they show &quot;—&quot;. This recording holds %1 s of NN intervals.</translation>
+    </message>
+    <message>
+        <source>由 %1 于 %2 根据记录 %3 生成</source>
+        <translation>Made by %1 on %2 from the recording %3</translation>
+    </message>
+    <message>
+        <source>受检者</source>
+        <translation>Subject</translation>
+    </message>
+    <message>
+        <source>姓名</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>年龄</source>
+        <translation>Age</translation>
+    </message>
+    <message>
+        <source>性别</source>
+        <translation>Sex</translation>
+    </message>
+    <message>
+        <source>备注</source>
+        <translation>Notes</translation>
+    </message>
+    <message>
+        <source>记录</source>
+        <translation>Recording</translation>
+    </message>
+    <message>
+        <source>开始时间</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>时长</source>
+        <translation>Duration</translation>
+    </message>
+    <message>
+        <source>端口</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>设备信息</source>
+        <translation>Device information</translation>
+    </message>
+    <message>
+        <source>记录程序</source>
+        <translation>Recorded by</translation>
+    </message>
+    <message>
+        <source>报告程序</source>
+        <translation>Report by</translation>
+    </message>
+    <message>
+        <source>摘要</source>
+        <translation>Summary</translation>
+    </message>
+    <message>
+        <source>心率（次/分）</source>
+        <translation>Heart rate (/min)</translation>
+    </message>
+    <message>
+        <source>脉率（次/分）</source>
+        <translation>Pulse rate (/min)</translation>
+    </message>
+    <message>
+        <source>脉搏传导时间（毫秒）</source>
+        <translation>Pulse transit time (ms)</translation>
+    </message>
+    <message>
+        <source>最佳取脉压力</source>
+        <translation>Best hold-down pressure</translation>
+    </message>
+    <message>
+        <source>脉位</source>
+        <translation>Position</translation>
+    </message>
+    <message>
+        <source>浮</source>
+        <translation>floating</translation>
+    </message>
+    <message>
+        <source>中</source>
+        <translation>middle</translation>
+    </message>
+    <message>
+        <source>沉</source>
+        <translation>deep</translation>
+    </message>
+    <message>
+        <source>t1（毫秒）</source>
+        <translation>t1 (ms)</translation>
+    </message>
+    <message>
+        <source>t4（毫秒）</source>
+        <translation>t4 (ms)</translation>
+    </message>
+    <message>
+        <source>t5（毫秒）</source>
+        <translation>t5 (ms)</translation>
+    </message>
+    <message>
+        <source>通道 1</source>
+        <translation>Channel 1</translation>
+    </message>
+    <message>
+        <source>通道 2</source>
+        <translation>Channel 2</translation>
+    </message>
+    <message>
+        <source>通道 3</source>
+        <translation>Channel 3</translation>
+    </message>
+    <message>
+        <source>心率变异性</source>
+        <translation>Heart-rate variability</translation>
+    </message>
+    <message>
+        <source>NN 间期数</source>
+        <translation>NN intervals</translation>
+    </message>
+    <message>
+        <source>SDNN（毫秒）</source>
+        <translation>SDNN (ms)</translation>
+    </message>
+    <message>
+        <source>RMSSD（毫秒）</source>
+        <translation>RMSSD (ms)</translation>
+    </message>
+    <message>
+        <source>pNN50（%）</source>
+        <translation>pNN50 (%)</translation>
+    </message>
+    <message>
+        <source>LF（毫秒²）</source>
+        <translation>LF (ms²)</translation>
+    </message>
+    <message>
+        <source>HF（毫秒²）</source>
+        <translation>HF (ms²)</translation>
+    </message>
+    <message>
+        <source>LF/HF</source>
+        <translation>LF/HF</translation>
+    </message>
+    <message>
+        <source>链路质量</source>
+        <translation>Link quality</translation>
+    </message>
+    <message>
+        <source>数据帧</source>
+        <translation>Data frames</translation>
+    </message>
+    <message>
+        <source>帧率（帧/秒）</source>
+        <translation>Frame rate (/s)</translation>
+    </message>
+    <message>
+        <source>校验错误</source>
+        <translation>Bad checks</translation>
+    </message>
+    <message>
+        <source>跳过的字节</source>
+        <translation>Bytes passed over</translation>
+    </message>
+    <message>
+        <source>数据中断</source>
+        <translation>Gaps</translation>
+    </message>
+    <message>
+        <source>脉图</source>
+        <translation>Pulse diagrams</translation>
+    </message>
+    <message>
+        <source>心率趋势</source>
+        <translation>Heart rate over the session</translation>
+    </message>
+    <message>
+        <source>10 秒波形</source>
+        <translation>10-second strip</translation>
+    </message>
+    <message>
+        <source>（自记录第 %1 起，最平稳的一段）</source>
+        <translation>(from %1 into the recording, its steadiest stretch)</translation>
+    </message>
+    <message>
+        <source>（自记录第 %1 起；没有无误的 10 秒，取最好的一段）</source>
+        <translation>(from %1 into the recording; no 10 s were free of faults, this is the best stretch)</translation>
+    </message>
+    <message>
+        <source>平均脉搏波 · 通道 %1</source>
+        <translation>Averaged beat · channel %1</translation>
+    </message>
+    <message>
+        <source>压力-幅度曲线 · 通道 %1</source>
+        <translation>Pressure–amplitude curve · channel %1</translation>
+    </message>
+    <message>
+        <source>脉搏波 1</source>
+        <translation>Pulse 1</translation>
+    </message>
+    <message>
+        <source>脉搏波 2</source>
+        <translation>Pulse 2</translation>
+    </message>
+    <message>
+        <source>脉搏波 3</source>
+        <translation>Pulse 3</translation>
+    </message>
+    <message>
+        <source>心电</source>
+        <translation>ECG</translation>
+    </message>
+    <message>
+        <source>容积波</source>
+        <translation>Volume</translation>
+    </message>
+    <message>
+        <source>%1 秒</source>
+        <translation>%1 s</translation>
+    </message>
+    <message>
+        <source>第 %1 页，共 %2 页</source>
+        <translation>Page %1 of %2</translation>
+    </message>
+    <message>
+        <source>心率（次/分）：浅色逐搏，深色为每 10 秒的中位数；横轴为分钟</source>
+        <translation>Heart rate (/min): light beat by beat, dark the median of every 10 s; minutes across</translation>
     </message>
 </context>
 <context>

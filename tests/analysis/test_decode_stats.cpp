@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <sstream>
@@ -11,6 +12,7 @@
 #include "capture_writer.h"
 #include "decode_tool.h"
 #include "sensor_model.h"
+#include "sim_capture.h"
 
 namespace {
 
@@ -97,7 +99,7 @@ TEST(DecodeStats, CaptureOfTheSimulatedSensor)
     ASSERT_EQ(Decode({"--stats", path}, {}, out, err), 0) << err;
     std::remove(path.c_str());
     const Figures f = Parse(out);
-    EXPECT_EQ(f.size(), 11u) << out;  // nothing but the figures
+    EXPECT_EQ(f.size(), 18u) << out;  // nothing but the figures
     // 500 frames had one of their 21 bytes flipped: 17 in 21 fail their check, 3 in 21 lose
     // their header (and are passed over), the length byte is read by nobody.
     const double frames = Number(f, "frames");
@@ -133,4 +135,52 @@ TEST(DecodeStats, PlainStreamNeedsTheRateAndShortOnesAreUnknown)
     for (const char* name : {"heart_rate_bpm", "pulse_rate_bpm_1", "pulse_rate_bpm_2", "pulse_rate_bpm_3", "ptt_ms_1",
                              "ptt_ms_2", "ptt_ms_3"})
         EXPECT_EQ(f.at(name), "unknown") << name;
+}
+
+// The simulator's known heart-rate modulation read back through a capture: 40 ms at 0.1 Hz and
+// 30 ms at 0.25 Hz are 800 and 450 ms^2 in LF and HF, at any rate and through line faults; a
+// session too short for the band powers (or for any figure) says unknown.
+TEST(DecodeStats, HeartRateVariabilityOfTheSimulatedSensor)
+{
+    struct Case {
+        double rate, bpm, seconds, faults;
+        bool bTimeDomain, bBands;
+    } cases[] = {
+        {250, 60, 300, 0.05, true, true},
+        {1219, 75, 150, 0, true, true},
+        {500, 72, 90, 0, true, false},
+        {500, 72, 40, 0, false, false},
+    };
+    const std::string path = ::testing::TempDir() + "hrv-" + std::to_string(::getpid()) + ".vcap";
+    for (const Case& c : cases) {
+        const std::string name = std::to_string(c.rate) + "/s, " + std::to_string(c.seconds) + " s";
+        SimCaptureOptions opts;
+        opts.rate = c.rate;
+        opts.bpm = c.bpm;
+        opts.seconds = c.seconds;
+        opts.corrupt = opts.garbage = c.faults;
+        opts.hrvLfMs = 40;
+        opts.hrvHfMs = 30;
+        std::string error, out, err;
+        ASSERT_TRUE(WriteSimulatedCapture(path, opts, &error)) << error;
+        ASSERT_EQ(Decode({"--stats", path}, {}, out, err), 0) << err;
+        const Figures f = Parse(out);
+        EXPECT_NEAR(Number(f, "nn_count"), c.seconds * c.bpm / 60, c.seconds * c.bpm / 60 * 0.05 + 2) << name;
+        if (c.bTimeDomain) {
+            EXPECT_NEAR(Number(f, "sdnn_ms"), std::sqrt((40 * 40 + 30 * 30) / 2.0), 2) << name;
+            EXPECT_GT(Number(f, "rmssd_ms"), 0) << name;
+        } else {
+            for (const char* figure : {"sdnn_ms", "rmssd_ms", "pnn50_pct"})
+                EXPECT_EQ(f.at(figure), "unknown") << name << ' ' << figure;
+        }
+        if (c.bBands) {
+            EXPECT_NEAR(Number(f, "lf_ms2"), 800, 40) << name;
+            EXPECT_NEAR(Number(f, "hf_ms2"), 450, 25) << name;
+            EXPECT_NEAR(Number(f, "lf_hf"), 800.0 / 450, 0.12) << name;
+        } else {
+            for (const char* figure : {"lf_ms2", "hf_ms2", "lf_hf"})
+                EXPECT_EQ(f.at(figure), "unknown") << name << ' ' << figure;
+        }
+    }
+    std::remove(path.c_str());
 }

@@ -145,3 +145,22 @@ TEST(SimSignalOptions, ReplayOfAHostileCaptureIsRefusedWithStatus2)
     ::unlink(path.c_str());
     ::unlink(err.c_str());
 }
+
+TEST(SimSignalOptions, WriteCaptureAndAKnownModulation)
+{
+    // --write-capture ends by itself with a whole capture; --hrv takes one spread or LF,HF; the
+    // options of a terminal session and a lone --seconds are refused.
+    const std::string path = "/tmp/veltrin-simwrite-" + std::to_string(::getpid()) + ".vcap";
+    EXPECT_EQ(RunSim({"--write-capture", path, "--seconds", "2", "--hrv", "40,30", "--rate", "250"}), 0);
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(bytes.compare(0, 5, "\x89VCAP"), 0);
+    EXPECT_GT(bytes.size(), 2 * 250 * 21u);
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {"--hrv", "40,30,20"}, {"--hrv", "40,300"}, {"--hrv", ",30"}, {"--seconds", "2"},
+             {"--write-capture", path, "--seconds", "0"}, {"--write-capture", path, "--replay", path},
+             {"--write-capture", path, "--link", path + ".link"}}) {
+        EXPECT_EQ(RunSim(bad), 2) << bad[0] << ' ' << bad[1];
+    }
+    ::unlink(path.c_str());
+}

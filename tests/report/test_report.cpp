@@ -1,0 +1,271 @@
+// The session report: where its strip is taken (scripted seconds), the page geometry, and the
+// PDF of simulator captures read back with poppler (pdftotext, pdftoppm, pdffonts): two pages,
+// the fonts embedded, every figure of sensor-decode --stats in its place, pages that render and
+// are not blank, "—" where the session is too short; bad captures and unwritable places
+// refused with nothing left behind.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <map>
+#include <sstream>
+
+#include "byte_source.h"
+#include "decode_tool.h"
+#include "report_layout.h"
+#include "report_pdf.h"
+#include "sim_capture.h"
+
+namespace {
+
+using report::SecondStats;
+
+// Runs a poppler tool; its standard output, and the exit code in *pExit.
+QString Tool(const QString& strProgram, const QStringList& args, int* pExit = nullptr)
+{
+    QProcess proc;
+    proc.start(strProgram, args);
+    if (!proc.waitForFinished(60000)) {
+        ADD_FAILURE() << qPrintable(strProgram) << " did not run: " << qPrintable(proc.errorString())
+                      << " (scripts/setup installs poppler-utils)";
+        return QString();
+    }
+    if (pExit)
+        *pExit = proc.exitCode();
+    return QString::fromUtf8(proc.readAllStandardOutput());
+}
+
+std::map<std::string, std::string> Stats(const QString& strCapture)
+{
+    CMemorySource none(nullptr, 0);
+    std::ostringstream out, err;
+    EXPECT_EQ(RunSensorDecode({"--stats", QFile::encodeName(strCapture).toStdString()}, none, out, err), 0) << err.str();
+    std::map<std::string, std::string> f;
+    std::istringstream in(out.str());
+    for (std::string line; std::getline(in, line);)
+        f[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
+    return f;
+}
+
+QString Capture(const QTemporaryDir& dir, const char* name, double seconds, double faults)
+{
+    SimCaptureOptions opts;
+    opts.seconds = seconds;
+    opts.corrupt = opts.garbage = faults;
+    opts.hrvLfMs = 40;
+    opts.hrvHfMs = 30;
+    opts.seed = 7;
+    const QString strPath = dir.filePath(QString::fromLatin1(name));
+    std::string error;
+    EXPECT_TRUE(WriteSimulatedCapture(QFile::encodeName(strPath).toStdString(), opts, &error)) << error;
+    return strPath;
+}
+
+QString MakeReport(const QString& strCapture, const QString& strOut)
+{
+    report::ReportFields fields;
+    fields.strName = QStringLiteral("张三");
+    QString strError;
+    EXPECT_TRUE(report::WriteSessionReport(strCapture, strOut, fields, &strError)) << qPrintable(strError);
+    return Tool(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), strOut, QStringLiteral("-")});
+}
+
+// Seconds of one run with frames, their static pressures level(s) all through each second.
+std::vector<SecondStats> Seconds(int from, int to, int run, double (*level)(int))
+{
+    std::vector<SecondStats> v;
+    for (int s = from; s < to; ++s) {
+        SecondStats st;
+        st.nSecond = s;
+        st.nRun = run;
+        st.nFrames = 500;
+        for (int c = 0; c < 3; ++c) {
+            st.sum[c] = 500 * level(s);
+            st.sumSq[c] = 500 * level(s) * level(s);
+        }
+        v.push_back(st);
+    }
+    return v;
+}
+
+double RampUntil15(int s) { return s < 15 ? 1000 + 20 * s : 1300; }
+double Steady(int) { return 1200; }
+
+} // namespace
+
+TEST(Report, StripIsTheSteadiestFaultlessStretchOfOneRun)
+{
+    struct Case {
+        const char* name;
+        std::vector<SecondStats> seconds;
+        int64_t nFirst;
+        bool bClean;
+    } cases[] = {
+        {"pressed down, then held", Seconds(0, 40, 1, RampUntil15), 15, true},
+        {"a failed frame in the held part", [] { auto v = Seconds(0, 40, 1, RampUntil15); v[17].nFaults = 1; return v; }(), 18, true},
+        {"a steadier first run too short for a strip",
+         [] { auto v = Seconds(0, 7, 1, Steady), w = Seconds(7, 30, 2, RampUntil15); v.insert(v.end(), w.begin(), w.end()); return v; }(),
+         15, true},
+        {"six seconds in all", Seconds(0, 6, 1, Steady), 0, false},
+    };
+    for (const Case& c : cases) {
+        const auto choice = report::ChooseStrip(c.seconds);
+        ASSERT_TRUE(choice) << c.name;
+        EXPECT_EQ(choice->nFirstSecond, c.nFirst) << c.name;
+        EXPECT_EQ(choice->bClean, c.bClean) << c.name;
+    }
+    EXPECT_FALSE(report::ChooseStrip({}));
+}
+
+TEST(Report, PageGeometryAndScales)
+{
+    const report::PageTwoLayout l = report::LayoutPageTwo();
+    std::vector<QRectF> boxes{l.heartRate, l.strip};
+    for (int ch = 0; ch < analysis::PULSE_CHANNELS; ++ch)
+        boxes.insert(boxes.end(), {l.beat[ch], l.curve[ch]});
+    for (int k = 0; k < report::STRIP_TRACES; ++k) {
+        const QRectF lane = report::StripLane(l.strip, k);
+        EXPECT_TRUE(l.strip.contains(lane)) << k;
+        if (k > 0) {
+            EXPECT_FALSE(lane.intersects(report::StripLane(l.strip, k - 1))) << k;
+        }
+    }
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        EXPECT_TRUE(report::ContentRect().contains(boxes[i])) << i;
+        EXPECT_GT(boxes[i].height(), 300) << i;
+        for (size_t j = 0; j < i; ++j)
+            EXPECT_FALSE(boxes[i].intersects(boxes[j])) << i << " overlaps " << j;
+    }
+    const struct {
+        double lo, hi;
+        int n;
+        double step;
+    } ticks[] = {{0, 10, 5, 2}, {0, 7, 10, 1}, {60, 80, 4, 5}, {0, 0.3, 3, 0.1}, {5, 5, 4, 1}, {0, 95, 10, 10}};
+    for (const auto& t : ticks)
+        EXPECT_DOUBLE_EQ(report::TickStep(t.lo, t.hi, t.n), t.step) << t.lo << ".." << t.hi;
+    const auto medians = report::WindowMedians({{1, 70}, {2, 80}, {3, 90}, {22, 60}}, 10);
+    ASSERT_EQ(medians.size(), 2u);
+    EXPECT_EQ(std::make_pair(medians[0].x, medians[0].y), std::make_pair(5.0, 80.0));
+    EXPECT_EQ(std::make_pair(medians[1].x, medians[1].y), std::make_pair(25.0, 60.0));
+    EXPECT_EQ(report::ValueRange({3, 3}, 10), std::make_pair(-2.0, 8.0));
+    EXPECT_EQ(report::ValueRange({1, 40, 7}, 10), std::make_pair(1.0, 40.0));
+    EXPECT_EQ(report::FigureText(std::nullopt), QStringLiteral("\u2014"));
+    EXPECT_EQ(report::FigureText(1.804, 2), QStringLiteral("1.80"));
+    EXPECT_EQ(report::DurationText(3725), QStringLiteral("1:02:05"));
+    EXPECT_EQ(report::StartText("2025-03-01T09:30:00.125+01:00"), QStringLiteral("2025-03-01 09:30:00 (UTC+01:00)"));
+}
+
+TEST(Report, PdfOfASimulatorCaptureHoldsTheFiguresOfStats)
+{
+    QTemporaryDir dir;
+    const QString strCapture = Capture(dir, "long.vcap", 150, 0.02);
+    const QString strPdf = dir.filePath(QStringLiteral("long.pdf"));
+    const QString strText = MakeReport(strCapture, strPdf);
+    const auto stats = Stats(strCapture);
+
+    EXPECT_TRUE(Tool(QStringLiteral("pdfinfo"), {strPdf}).contains(QRegularExpression(QStringLiteral("Pages:\\s+2\\n"))));
+    // Every font in the file is embedded (the column after the encoding says yes).
+    const QStringList fonts = Tool(QStringLiteral("pdffonts"), {strPdf}).split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(2);
+    EXPECT_FALSE(fonts.isEmpty());
+    const QRegularExpression columns(QStringLiteral("\\s(yes|no)\\s+(yes|no)\\s+(yes|no)\\s+\\d+\\s+\\d+$"));
+    for (const QString& line : fonts)
+        EXPECT_EQ(columns.match(line).captured(1), QStringLiteral("yes")) << qPrintable(line);
+    EXPECT_TRUE(strText.contains(QStringLiteral("脉象检测报告")));
+    EXPECT_TRUE(strText.contains(QStringLiteral("张三")));
+    EXPECT_TRUE(strText.contains(QStringLiteral("5 分钟")));
+
+    // Each label followed by the figures --stats gives, "—" for unknown.
+    const struct {
+        const char* label;
+        std::vector<std::string> keys;
+    } rows[] = {
+        {"心率（次/分）", {"heart_rate_bpm"}},
+        {"脉率（次/分）", {"pulse_rate_bpm_1", "pulse_rate_bpm_2", "pulse_rate_bpm_3"}},
+        {"脉搏传导时间（毫秒）", {"ptt_ms_1", "ptt_ms_2", "ptt_ms_3"}},
+        {"NN 间期数", {"nn_count"}}, {"SDNN（毫秒）", {"sdnn_ms"}}, {"RMSSD（毫秒）", {"rmssd_ms"}},
+        {"pNN50（%）", {"pnn50_pct"}}, {"LF（毫秒²）", {"lf_ms2"}}, {"HF（毫秒²）", {"hf_ms2"}}, {"LF/HF", {"lf_hf"}},
+        {"数据帧", {"frames"}}, {"帧率（帧/秒）", {"frame_rate_hz"}}, {"校验错误", {"badcheck"}},
+        {"跳过的字节", {"skipped_bytes"}},
+    };
+    for (const auto& row : rows) {
+        QString strPattern = QRegularExpression::escape(QString::fromUtf8(row.label));
+        for (const std::string& key : row.keys) {
+            ASSERT_TRUE(stats.count(key)) << key;
+            const std::string& v = stats.at(key);
+            EXPECT_NE(v, "unknown") << key;  // a session long enough for every figure
+            strPattern += QStringLiteral("\\s+") + QRegularExpression::escape(QString::fromStdString(v));
+        }
+        EXPECT_TRUE(strText.contains(QRegularExpression(strPattern + QStringLiteral("(\\s|$)")))) << qPrintable(strPattern);
+    }
+
+    // Both pages render, each with ink on a good part of it.
+    Tool(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("20"), QStringLiteral("-png"), strPdf, dir.filePath(QStringLiteral("page"))});
+    for (int nPage = 1; nPage <= 2; ++nPage) {
+        const QImage img(dir.filePath(QStringLiteral("page-%1.png").arg(nPage)));
+        ASSERT_FALSE(img.isNull()) << nPage;
+        int nInk = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                nInk += qGray(img.pixel(x, y)) < 200 ? 1 : 0;
+        EXPECT_GT(nInk, img.width() * img.height() / 50) << "page " << nPage;
+    }
+}
+
+TEST(Report, TooShortForVariabilityShowsDashes)
+{
+    QTemporaryDir dir;
+    const QString strCapture = Capture(dir, "short.vcap", 40, 0);
+    const QString strText = MakeReport(strCapture, dir.filePath(QStringLiteral("short.pdf")));
+    const auto stats = Stats(strCapture);
+    EXPECT_TRUE(strText.contains(QRegularExpression(QStringLiteral("心率（次/分）\\s+") + QString::fromStdString(stats.at("heart_rate_bpm")))));
+    for (const char* label : {"SDNN（毫秒）", "RMSSD（毫秒）", "pNN50（%）", "LF（毫秒²）", "HF（毫秒²）", "LF/HF"})
+        EXPECT_TRUE(strText.contains(QRegularExpression(QRegularExpression::escape(QString::fromUtf8(label)) + QStringLiteral("\\s+\u2014"))))
+            << label;
+}
+
+TEST(Report, RefusedInputLeavesNoFile)
+{
+    QTemporaryDir dir;
+    const QString strGood = Capture(dir, "good.vcap", 5, 0);
+    QFile good(strGood);
+    ASSERT_TRUE(good.open(QIODevice::ReadOnly));
+    const QByteArray bytes = good.readAll();
+    auto write = [&](const char* name, const QByteArray& data) {
+        QFile f(dir.filePath(QString::fromLatin1(name)));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
+        return f.fileName();
+    };
+    const QString strText = write("notes.vcap", "a text file, not a capture\n");
+    const QString strCut = write("cut.vcap", bytes.left(bytes.size() - 7));
+    const QString strOut = dir.filePath(QStringLiteral("out.pdf"));
+    const QString strStale = dir.filePath(QStringLiteral("stale.pdf"));
+    write("stale.pdf.part", "left by a run that was killed");
+    QDir(dir.path()).mkdir(QStringLiteral("folder.pdf"));
+    const struct {
+        QString strCapture, strOut;
+        const char* reason;
+    } cases[] = {
+        {dir.filePath(QStringLiteral("missing.vcap")), strOut, "missing.vcap"},
+        {strText, strOut, "not a capture"},
+        {strCut, strOut, "cut short"},
+        {strGood, dir.filePath(QStringLiteral("no/such/folder/out.pdf")), "no/such/folder/out.pdf"},
+        {strGood, dir.filePath(QStringLiteral("folder.pdf")), "folder"},
+        {strGood, strGood, "capture itself"},
+        {strGood, strStale, "stale.pdf.part"},
+    };
+    for (const auto& c : cases) {
+        QString strError;
+        EXPECT_FALSE(report::WriteSessionReport(c.strCapture, c.strOut, {}, &strError)) << qPrintable(c.strOut);
+        EXPECT_TRUE(strError.contains(QString::fromLatin1(c.reason))) << qPrintable(strError);
+        EXPECT_FALSE(QFileInfo(c.strOut).isFile() && c.strOut != strGood) << qPrintable(c.strOut);
+        EXPECT_EQ(QFileInfo::exists(c.strOut + QStringLiteral(".part")), c.strOut == strStale) << qPrintable(c.strOut);
+    }
+    QFile again(strGood);
+    ASSERT_TRUE(again.open(QIODevice::ReadOnly));
+    EXPECT_EQ(again.readAll(), bytes);  // the capture named as the output is untouched
+}
