@@ -45,6 +45,7 @@ struct Options {
     double rate = SIM_MAX_RATE;
     bool pageFlip = true;
     bool scrolling = true;
+    bool review = false;  // page flip without and with the review window following
     bool faults = false;
     int replugs = 20;
     double corrupt = 0.05;
@@ -64,7 +65,9 @@ void Usage(std::FILE* f)
         "Exits 1 when a frame is lost or an unexpected message box appeared, 2 on a usage error.\n\n"
         "  --seconds S     measured time per mode (default 60)\n"
         "  --warmup S      time before measuring starts (default 5)\n"
-        "  --mode M        page-flip, scrolling or both (default both; page-flip with --faults)\n"
+        "  --mode M        page-flip, scrolling or both (default both; page-flip with --faults);\n"
+        "                  review: page flip without, then with the review window open and\n"
+        "                  following, and the difference in CPU: the review window's cost\n"
         "  --rate N        data frames a second (default the line's maximum, %.0f)\n"
         "  --faults        fault soak: corrupt frames and garbage on the line, the sensor\n"
         "                  unplugged and plugged back --replugs times; checks that every good\n"
@@ -287,7 +290,7 @@ public:
     Soak(const Options& opts, std::string dir) : m_opts(opts), m_dir(std::move(dir)) {}
 
     // True when the run completed and nothing was lost.
-    bool Run(const char* mode, bool scroll)
+    bool Run(const char* mode, bool scroll, bool openReview = false)
     {
         const std::string link = m_dir + "/sensor";
         const std::string report = m_dir + std::string("/report-") + mode;
@@ -300,6 +303,8 @@ public:
         std::vector<std::string> args{"--com", "1=" + link, "--auto-observe", "--diag-report", report};
         if (scroll)
             args.push_back("--scroll");
+        if (openReview)
+            args.push_back("--open-review");
         if (!console.Start(m_opts.console, args, errPath))
             return Fail("cannot start the console");
         auto observing = [](const Report& r) { return Num(r, "good_since_open") > 0; };
@@ -359,7 +364,8 @@ public:
                     ULL(sent), ULL(goodSent), ULL(st.framesDropped));
         std::printf("  frames decoded          %llu good, %.0f bad checks\n", ULL(decoded), Num(rEnd, "bad_checks"));
         std::printf("  frames lost             %lld\n", static_cast<long long>(lost));
-        std::printf("  console CPU             %.2f %% of one core over %.1f s\n", 100.0 * (cpu1 - cpu0) / wall, wall);
+        m_dLastCpuPercent = 100.0 * (cpu1 - cpu0) / wall;
+        std::printf("  console CPU             %.2f %% of one core over %.1f s\n", m_dLastCpuPercent, wall);
         std::printf("  waveform paints         %.1f a second\n", paintsPerS);
         std::printf("  longest gap             %.1f ms between paints while data flowed\n", gapMax);
         std::printf("  resident memory         %.0f KiB at start, %.0f KiB at end (%+.0f KiB)\n",
@@ -377,6 +383,9 @@ public:
             Cat(errPath);
         return true;
     }
+
+    // The console's CPU in the last run, percent of one core.
+    double LastCpuPercent() const { return m_dLastCpuPercent; }
 
 private:
     static unsigned long long ULL(uint64_t v) { return static_cast<unsigned long long>(v); }
@@ -456,6 +465,7 @@ private:
     std::unique_ptr<SensorSim> m_sim;
     std::string m_logPath;
     double m_rssAfterFirst = 0;  // fault soak: once the first loss and reopening are done
+    double m_dLastCpuPercent = 0;
 };
 
 } // namespace
@@ -487,9 +497,10 @@ int main(int argc, char** argv)
         } else if (a == "--mode") {
             modeGiven = true;
             const std::string m = value();
+            opts.review = m == "review";
             opts.pageFlip = m == "page-flip" || m == "both";
             opts.scrolling = m == "scrolling" || m == "both";
-            ok = opts.pageFlip || opts.scrolling;
+            ok = opts.pageFlip || opts.scrolling || opts.review;
         } else if (a == "--faults") {
             opts.faults = true;
         } else if (a == "--replugs") {
@@ -540,6 +551,13 @@ int main(int argc, char** argv)
         ok = soak.Run("page-flip", false) && ok;
     if (opts.scrolling)
         ok = soak.Run("scrolling", true) && ok;
+    if (opts.review) {
+        ok = soak.Run("page-flip", false) && ok;
+        const double without = soak.LastCpuPercent();
+        ok = soak.Run("page-flip+review", false, true) && ok;
+        std::printf("review window           %+.2f %% of one core (%.2f %% with it, %.2f %% without)\n",
+                    soak.LastCpuPercent() - without, soak.LastCpuPercent(), without);
+    }
     // The working directory goes only when everything passed; otherwise it is kept for a look.
     if (ok) {
         const std::string cmd = "rm -rf '" + dir + "'";

@@ -4,9 +4,29 @@
 
 namespace capture {
 
-CCsvExport::CCsvExport(std::FILE* pOut) : m_pOut(pOut)
+namespace {
+
+std::string FormatTime(int64_t timeUs)
 {
-    std::fprintf(m_pOut, "%s\n", CSV_HEADER);
+    char time[32] = "";
+    if (timeUs != NO_TIME)
+        std::snprintf(time, sizeof time, "%" PRId64 ".%06" PRId64, timeUs / 1000000, timeUs % 1000000);
+    return time;
+}
+
+} // namespace
+
+CCsvExport::CCsvExport(std::FILE* pOut, const units::PressureUnits& pressureUnits)
+    : m_pOut(pOut), m_units(pressureUnits)
+{
+    if (m_units.AllCounts()) {
+        std::fprintf(m_pOut, "%s\n", CSV_HEADER);
+        return;
+    }
+    std::string header = "sample,time_s";
+    for (int c = 0; c < units::PRESSURE_CHANNELS; ++c)
+        header += ",pressure" + std::to_string(c + 1) + (m_units.ch[c].IsCounts() ? "" : "_" + m_units.ch[c].name);
+    std::fprintf(m_pOut, "%s,pulse1,pulse2,pulse3,ecg,volume\n", header.c_str());
 }
 
 void CCsvExport::OnDataFrame(const uint8_t block[17], bool checkOk, int64_t timeUs)
@@ -14,15 +34,50 @@ void CCsvExport::OnDataFrame(const uint8_t block[17], bool checkOk, int64_t time
     const uint64_t nSample = m_qwSample++;
     if (!checkOk)
         return;
-    char time[32] = "";
-    if (timeUs != NO_TIME)
-        std::snprintf(time, sizeof time, "%" PRId64 ".%06" PRId64, timeUs / 1000000, timeUs % 1000000);
+    const std::string time = FormatTime(timeUs);
     using namespace proto;
-    std::fprintf(m_pOut, "%" PRIu64 ",%s,%u,%u,%u,%u,%u,%u,%u,%u\n", nSample, time,
+    if (!m_units.AllCounts()) {
+        const int words[units::PRESSURE_CHANNELS] = {WORD_STATIC1, WORD_STATIC2, WORD_STATIC3};
+        std::string pressures;
+        for (int c = 0; c < units::PRESSURE_CHANNELS; ++c)
+            pressures += "," + units::FormatValue(m_units.ch[c].FromCounts(BlockWordAt(block, words[c])));
+        std::fprintf(m_pOut, "%" PRIu64 ",%s%s,%u,%u,%u,%u,%u\n", nSample, time.c_str(), pressures.c_str(),
+                     unsigned(BlockWordAt(block, WORD_PULSE1)), unsigned(BlockWordAt(block, WORD_PULSE2)),
+                     unsigned(BlockWordAt(block, WORD_PULSE3)), unsigned(BlockWordAt(block, WORD_ECG)),
+                     unsigned(BlockWordAt(block, WORD_VOLUME)));
+        return;
+    }
+    std::fprintf(m_pOut, "%" PRIu64 ",%s,%u,%u,%u,%u,%u,%u,%u,%u\n", nSample, time.c_str(),
                  unsigned(BlockWordAt(block, WORD_STATIC1)), unsigned(BlockWordAt(block, WORD_STATIC2)),
                  unsigned(BlockWordAt(block, WORD_STATIC3)), unsigned(BlockWordAt(block, WORD_PULSE1)),
                  unsigned(BlockWordAt(block, WORD_PULSE2)), unsigned(BlockWordAt(block, WORD_PULSE3)),
                  unsigned(BlockWordAt(block, WORD_ECG)), unsigned(BlockWordAt(block, WORD_VOLUME)));
+}
+
+std::string CsvField(const std::string& text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (const char c : text)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+CNotesCsv::CNotesCsv(std::FILE* pOut) : m_pOut(pOut)
+{
+    std::fprintf(m_pOut, "%s\n", NOTES_CSV_HEADER);
+}
+
+void CNotesCsv::OnDataFrame(const uint8_t*, bool, int64_t)
+{
+    ++m_qwFrames;
+}
+
+void CNotesCsv::OnNote(const std::string& text, int64_t timeUs)
+{
+    const std::string sample = m_qwFrames > 0 ? std::to_string(m_qwFrames - 1) : std::string();
+    std::fprintf(m_pOut, "%s,%s,%s\n", FormatTime(timeUs).c_str(), sample.c_str(), CsvField(text).c_str());
 }
 
 } // namespace capture

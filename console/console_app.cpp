@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QSet>
 #include <QTimer>
@@ -29,6 +30,10 @@
 #include "resource_ids.h"
 #include "sensor_dlg.h"
 #include "replay_source.h"
+#include "replay_status.h"
+#include "review_feature.h"
+#include "review_window.h"
+#include "units_settings.h"
 #include "report_pdf.h"
 #include "sensor_sim.h"
 #include "translator.h"
@@ -118,7 +123,8 @@ bool ParseReportArguments(const QCommandLineParser& parser, const QCommandLineOp
     }
     const QStringList windowOptions = {QStringLiteral("com"), QStringLiteral("demo"), QStringLiteral("screenshot"),
                                        QStringLiteral("record"), QStringLiteral("replay"), QStringLiteral("auto-observe"),
-                                       QStringLiteral("diag-report"), QStringLiteral("list-ports")};
+                                       QStringLiteral("diag-report"), QStringLiteral("list-ports"),
+                                       QStringLiteral("review"), QStringLiteral("open-review")};
     for (const QString& strName : windowOptions)
         if (parser.isSet(strName))
             opts.strError = QStringLiteral("--report makes a report and exits; it cannot be combined with --%1").arg(strName);
@@ -148,6 +154,8 @@ QString ConsoleHelpText(const QString& strProgram)
                "       [--screenshot FILE [--after MS]]\n"
                "       [--scroll] [--trace] [--list-ports] [--record FILE] [--replay FILE [--speed X]]\n"
                "       [--caption] [--auto-observe] [--diag-report FILE] [Qt options]\n"
+               "       [--open-review]\n"
+               "       %1 --review FILE [--screenshot FILE [--after MS]]\n"
                "       %1 --report OUT.pdf FILE.vcap [--field KEY=TEXT]...\n"
                "Console for a three-channel pulse-pressure sensor on a serial port.\n\n"
                "Options:\n"
@@ -183,6 +191,12 @@ QString ConsoleHelpText(const QString& strProgram)
                "                     received bytes from its first data frame at their recorded\n"
                "                     pace, stop pauses them.\n"
                "  --speed X          Pace of --replay against the recording, 0.1 to 20 (default 1).\n"
+               "  --review FILE      Open the capture FILE in the review window, without the console\n"
+               "                     and its serial port: the traces of all eight channels with\n"
+               "                     their markers, to scroll, zoom and measure with two cursors.\n"
+               "                     With --screenshot the picture is of that window.\n"
+               "  --open-review      Open the review window at start, following the live traces\n"
+               "                     (for measuring its cost with soak-console).\n"
                "  --caption          With --screenshot: draw the window's title above the picture\n"
                "                     (offscreen windows have no frame to show it).\n"
                "  --auto-observe     Run unattended: open COM1 and start observing at once, do it\n"
@@ -229,11 +243,13 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     const QCommandLineOption replay(QStringLiteral("replay"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption speed(QStringLiteral("speed"), QString(), QStringLiteral("X"));
     const QCommandLineOption caption(QStringLiteral("caption"));
-    const QCommandLineOption report(QStringLiteral("report"), QString(), QStringLiteral("OUT"));
-    const QCommandLineOption field(QStringLiteral("field"), QString(), QStringLiteral("KEY=TEXT"));
+    const QCommandLineOption reviewFile(QStringLiteral("review"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption openReview(QStringLiteral("open-review"));
     parser.addOptions({help, com, demo, demoRate, screenshot, after, scroll});
     parser.addOptions({listPorts, trace, version, autoObserve, diagReport});
-    parser.addOptions({record, replay, speed, caption});
+    parser.addOptions({record, replay, speed, caption, reviewFile, openReview});
+    const QCommandLineOption report(QStringLiteral("report"), QString(), QStringLiteral("OUT"));
+    const QCommandLineOption field(QStringLiteral("field"), QString(), QStringLiteral("KEY=TEXT"));
     parser.addOptions({report, field});
     parser.addOption(demoSweep);
     opts.strHelpText = ConsoleHelpText(args.isEmpty() ? QStringLiteral("Veltrin") : ApplicationNameFromPath(args.first()));
@@ -355,6 +371,16 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     opts.bCaption = parser.isSet(caption);
     if (opts.bCaption && opts.strScreenshot.isEmpty()) {
         opts.strError = QStringLiteral("--caption needs --screenshot");
+        return opts;
+    }
+    if (!fileOption(reviewFile, opts.strReview, "--review needs a capture file"))
+        return opts;
+    opts.bOpenReview = parser.isSet(openReview);
+    if (!opts.strReview.isEmpty()
+        && (opts.UsesSimulatedSensor() || !opts.strRecord.isEmpty() || opts.bAutoObserve || !opts.portMaps.isEmpty()
+            || opts.bOpenReview)) {
+        opts.strError = QStringLiteral("--review opens a capture without the serial port: it goes with none of "
+                                       "--com, --demo, --replay, --record, --auto-observe and --open-review");
         return opts;
     }
     return opts;
@@ -541,6 +567,11 @@ int CConsoleApp::Main(int argc, char** argv)
         return 2;
     }
 
+    if (!opts.strReview.isEmpty()) {
+        CConsoleApp app(argc, argv);
+        return app.RunReview(opts);
+    }
+
     capture::FileId replayId, recordId;
     if (!opts.strReplay.isEmpty() && !opts.strRecord.isEmpty()
         && capture::FileIdOfPath(QFile::encodeName(opts.strReplay).toStdString(), replayId)
@@ -587,13 +618,44 @@ int CConsoleApp::Main(int argc, char** argv)
     int nResult = 0;
     {
         CConsoleApp app(argc, argv);
+#ifdef VELTRIN_HAVE_PTY_SIM
+        nResult = app.InitInstance(opts, opts.strReplay.isEmpty() ? nullptr : pSim.get());
+#else
         nResult = app.InitInstance(opts);
+#endif
     }
     SetActivePortMap(nullptr);
 #ifdef VELTRIN_HAVE_PTY_SIM
     if (pSim)
         pSim->Stop();
 #endif
+    return nResult;
+}
+
+int CConsoleApp::RunReview(const ConsoleOptions& opts)
+{
+    CUnitSettings unitSettings;
+    QString strError;
+    QPointer<CReviewWindow> pWnd = CReviewWindow::OpenCapture(opts.strReview, unitSettings, nullptr, &strError);
+    if (!pWnd) {
+        AttachParentConsole();
+        std::fprintf(stderr, "%s\n", qPrintable(strError));
+        return 2;
+    }
+    int nResult = 0;
+    if (!opts.strScreenshot.isEmpty()) {
+        const QString strFile = opts.strScreenshot;
+        const bool bCaption = opts.bCaption;
+        QTimer::singleShot(opts.nScreenshotAfterMs, pWnd, [pWnd, &nResult, strFile, bCaption] {
+            const QImage img = bCaption ? GrabWithCaption(*pWnd) : pWnd->grab().toImage();
+            if (!img.save(strFile, "PNG")) {
+                std::fprintf(stderr, "Cannot write the screenshot %s\n", qPrintable(strFile));
+                nResult = 2;
+            }
+            QApplication::closeAllWindows();
+        });
+    }
+    QApplication::exec();
     return nResult;
 }
 
@@ -621,11 +683,19 @@ int CConsoleApp::MakeReport(int argc, char** argv, const ConsoleOptions& opts)
     return 0;
 }
 
-int CConsoleApp::InitInstance(const ConsoleOptions& opts)
+int CConsoleApp::InitInstance(const ConsoleOptions& opts, const SensorSim* pReplay)
 {
     CSensorDlg dlg;
     if (opts.bScroll)
         dlg.m_waveChart.OnScrolling();
+    if (pReplay)
+        new CReplayStatus(dlg, opts.strReplay, opts.dReplaySpeed, [pReplay] { return pReplay->Replay(); });
+    if (opts.bOpenReview) {
+        QTimer::singleShot(0, &dlg, [&dlg] {
+            if (auto* pReview = dlg.findChild<CReviewFeature*>())
+                pReview->OpenWindow();
+        });
+    }
     if (!opts.strRecord.isEmpty()) {
         // Inside the console's run, so that a refusal's box has the console as its owner.
         const QString strRecord = opts.strRecord;

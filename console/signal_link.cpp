@@ -42,11 +42,19 @@ void CSignalLinkFeature::OpenPulseWindow()
 
 void CSignalLinkFeature::RefreshLight()
 {
-    const uint64_t now = Platform().GetMicroseconds();
-    m_pLight->SetState(m_monitor.Light(now));
+    const uint64_t now = m_monitor.Now();
+    m_pLight->SetState(m_bCaptureEnded ? analysis::LinkLight::Closed : m_monitor.Light(now));
     const QString strTip = CSignalLinkWindow::LinkLines(m_monitor.Link(now)).join(QLatin1Char('\n'));
     if (m_pLight->toolTip() != strTip)
         m_pLight->setToolTip(strTip);
+}
+
+void CSignalLinkFeature::SetCaptureEnded(bool bEnded)
+{
+    if (m_bCaptureEnded == bEnded)
+        return;
+    m_bCaptureEnded = bEnded;
+    RefreshLight();
 }
 
 CSignalLinkFeature* InstallSignalLink(CSensorDlg& dlg)

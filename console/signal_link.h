@@ -27,7 +27,12 @@ public:
     // Sets the light's colour and tooltip from the figures now.
     void RefreshLight();
 
+    // A replay's capture has played to its end: the light shows grey, as for a closed port,
+    // until it plays again.
+    void SetCaptureEnded(bool bEnded);
+
     const analysis::CLinkMonitor& Monitor() const { return m_monitor; }
+    analysis::CLinkMonitor& Monitor() { return m_monitor; }
     CLinkLight* Light() const { return m_pLight; }
     CSignalLinkWindow* Window() const { return m_pWindow; }
     CPulseWindow* PulseWindow() const { return m_pPulseWindow; }
@@ -39,6 +44,7 @@ private:
     CSignalLinkWindow* m_pWindow = nullptr;  // made when first opened
     CPulseWindow* m_pPulseWindow = nullptr;  // made when first opened
     QTimer m_lightTimer;
+    bool m_bCaptureEnded = false;
 };
 
 // Adds the light, the window's menu command and the monitor to the console dialog.

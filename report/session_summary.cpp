@@ -71,7 +71,7 @@ public:
                 return fail(reader.Error());
             if (rec.dir == capture::Direction::Received)
                 m_decoder.Received(rec.bytes.data(), rec.bytes.size(), rec.timeUs);
-            else
+            else if (rec.dir == capture::Direction::Sent)  // a note is no command
                 m_decoder.Sent(rec.bytes.data(), rec.bytes.size(), rec.timeUs);
             m_nLastTimeUs = std::max(m_nLastTimeUs, rec.timeUs);
             const int nPermille = dSize > 0 ? static_cast<int>(1000 * static_cast<double>(reader.Offset()) / dSize) : 0;

@@ -129,6 +129,9 @@ bool SensorSim::Start(std::string* error)
             return fail(strReplayError);
         }
         m_strReplayWarning = m_pReplay->Warning();
+        m_replayDurationUs = m_pReplay->DurationUs();
+        m_replayPosUs = 0;
+        m_bReplayEnded = false;
     }
 
     if (!m_opts.truthPath.empty()) {
@@ -213,6 +216,15 @@ void SensorSim::Cleanup()
         std::fclose(m_pTruth);
     m_pTruth = nullptr;
     m_bStreaming = false;
+}
+
+ReplayProgress SensorSim::Replay() const
+{
+    ReplayProgress p;
+    p.positionUs = m_replayPosUs.load();
+    p.durationUs = m_replayDurationUs.load();
+    p.ended = m_bReplayEnded.load();
+    return p;
 }
 
 ssize_t SensorSim::ReadMaster(int fd, uint8_t* buf, size_t n)
@@ -311,6 +323,11 @@ void SensorSim::Run(RunContext ctx)
                 ctx.pReplay->Pause();
         }
         m_bStreaming = streaming;
+        if (ctx.pReplay) {
+            m_replayPosUs = ctx.pReplay->PositionUs(
+                std::chrono::duration_cast<std::chrono::microseconds>(now - ctx.t0).count());
+            m_bReplayEnded = ctx.pReplay->Ended();
+        }
 
         while (!out.empty()) {
             const ssize_t n = ::write(ctx.hMaster, out.data(), out.size());

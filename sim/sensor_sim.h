@@ -53,6 +53,13 @@ struct SensorSimStats {
     uint64_t garbageBursts = 0;   // runs of random bytes sent
 };
 
+// Where a replay is, in the capture's own time from its first data frame.
+struct ReplayProgress {
+    int64_t positionUs = 0;
+    int64_t durationUs = 0;
+    bool ended = false;  // played to its end; starting again plays it from the beginning
+};
+
 class SensorSim {
 public:
     explicit SensorSim(SensorSimOptions opts = {});
@@ -78,6 +85,8 @@ public:
     const SensorSimOptions& Options() const { return m_opts; }
     bool Streaming() const { return m_bStreaming.load(); }
     SensorSimStats Stats() const;
+    // The replay's progress (all zero when not replaying); safe from any thread.
+    ReplayProgress Replay() const;
     // Every byte received from the console so far (up to RECEIVED_LIMIT), in order.
     std::vector<uint8_t> Received() const;
     static constexpr size_t RECEIVED_LIMIT = 1 << 20;
@@ -124,6 +133,9 @@ private:
     std::thread m_thread;
     std::atomic<bool> m_bQuit{false};
     std::atomic<bool> m_bStreaming{false};
+    std::atomic<int64_t> m_replayPosUs{0};
+    std::atomic<int64_t> m_replayDurationUs{0};
+    std::atomic<bool> m_bReplayEnded{false};
 
     mutable std::mutex m_statsLock;
     SensorSimStats m_stats;
