@@ -74,7 +74,10 @@ void CLinkMonitor::DataFrame(uint64_t tUs, const uint8_t block[17], bool bCheckO
     const int pulse[PULSE_CHANNELS] = {proto::BlockWordAt(block, proto::WORD_PULSE1),
                                        proto::BlockWordAt(block, proto::WORD_PULSE2),
                                        proto::BlockWordAt(block, proto::WORD_PULSE3)};
-    m_signal.AddFrame(tUs, proto::BlockWordAt(block, proto::WORD_ECG), pulse);
+    const int pressure[PULSE_CHANNELS] = {proto::BlockWordAt(block, proto::WORD_STATIC1),
+                                          proto::BlockWordAt(block, proto::WORD_STATIC2),
+                                          proto::BlockWordAt(block, proto::WORD_STATIC3)};
+    m_signal.AddFrame(tUs, proto::BlockWordAt(block, proto::WORD_ECG), pulse, pressure);
 }
 
 void CLinkMonitor::BytesSkipped(uint64_t qwCount)

@@ -41,6 +41,8 @@
 namespace {
 
 constexpr int MAX_SCREENSHOT_AFTER_MS = 3600 * 1000;
+constexpr double DEMO_SWEEP_MIN_S = 5;     // the simulated sensor's sweep, as sensor-sim takes it
+constexpr double DEMO_SWEEP_MAX_S = 600;
 
 // A serial device as a user of the platform would name it.
 #if defined(_WIN32)
@@ -148,7 +150,8 @@ QString ConsoleHelpText(const QString& strProgram)
     const QString strDefault = QStringLiteral("/dev/ttyS(N-1)");
 #endif
     return QStringLiteral(
-               "Usage: %1 [--com N=PATH]... [--demo [--demo-rate N]] [--screenshot FILE [--after MS]]\n"
+               "Usage: %1 [--com N=PATH]... [--demo [--demo-rate N] [--demo-sweep S]]\n"
+               "       [--screenshot FILE [--after MS]]\n"
                "       [--scroll] [--trace] [--list-ports] [--record FILE] [--replay FILE [--speed X]]\n"
                "       [--caption] [--auto-observe] [--diag-report FILE] [Qt options]\n"
                "       [--open-review]\n"
@@ -172,6 +175,9 @@ QString ConsoleHelpText(const QString& strProgram)
                "                     overrides a --com 1=PATH).\n"
                "  --demo-rate N      Data frames a second of the simulated sensor, 1 to %3\n"
                "                     (default 500).\n"
+               "  --demo-sweep S     The simulated sensor's hold-down pressures rise from light to\n"
+               "                     heavy over S seconds (5 to 600) and back, again and again,\n"
+               "                     for the pressure-amplitude curve of the pulse diagram window.\n"
                "  --screenshot FILE  Save the console window as a PNG to FILE after a while and\n"
                "                     exit (2 when FILE cannot be written). With --demo the port is\n"
                "                     opened and observing started first. Runs offscreen unless\n"
@@ -224,6 +230,7 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     const QCommandLineOption com(QStringLiteral("com"), QString(), QStringLiteral("N=PATH"));
     const QCommandLineOption demo(QStringLiteral("demo"));
     const QCommandLineOption demoRate(QStringLiteral("demo-rate"), QString(), QStringLiteral("N"));
+    const QCommandLineOption demoSweep(QStringLiteral("demo-sweep"), QString(), QStringLiteral("S"));
     const QCommandLineOption screenshot(QStringLiteral("screenshot"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption after(QStringLiteral("after"), QString(), QStringLiteral("MS"));
     const QCommandLineOption scroll(QStringLiteral("scroll"));
@@ -244,6 +251,7 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     const QCommandLineOption report(QStringLiteral("report"), QString(), QStringLiteral("OUT"));
     const QCommandLineOption field(QStringLiteral("field"), QString(), QStringLiteral("KEY=TEXT"));
     parser.addOptions({report, field});
+    parser.addOption(demoSweep);
     opts.strHelpText = ConsoleHelpText(args.isEmpty() ? QStringLiteral("Veltrin") : ApplicationNameFromPath(args.first()));
     if (!parser.parse(WithoutQtOptions(args, &opts.qtArgs))) {
         opts.strError = parser.errorText();
@@ -303,6 +311,20 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
         }
         if (!opts.bDemo) {
             opts.strError = QStringLiteral("--demo-rate needs --demo");
+            return opts;
+        }
+    }
+    if (parser.isSet(demoSweep)) {
+        bool bOk = false;
+        const QString strSweep = parser.value(demoSweep);
+        opts.dDemoSweepS = strSweep.toDouble(&bOk);
+        if (!bOk || !(opts.dDemoSweepS >= DEMO_SWEEP_MIN_S && opts.dDemoSweepS <= DEMO_SWEEP_MAX_S)) {
+            opts.strError = QStringLiteral("Bad --demo-sweep \"%1\": expected %2 to %3 seconds")
+                                .arg(strSweep).arg(DEMO_SWEEP_MIN_S).arg(DEMO_SWEEP_MAX_S);
+            return opts;
+        }
+        if (!opts.bDemo) {
+            opts.strError = QStringLiteral("--demo-sweep needs --demo");
             return opts;
         }
     }
@@ -568,6 +590,7 @@ int CConsoleApp::Main(int argc, char** argv)
         SensorSimOptions simOpts;
         if (opts.dDemoRate > 0)
             simOpts.rate = opts.dDemoRate;
+        simOpts.pulse.sweepS = opts.dDemoSweepS;
         simOpts.replayPath = QFile::encodeName(opts.strReplay).toStdString();
         simOpts.replaySpeed = opts.dReplaySpeed;
         pSim = std::make_unique<SensorSim>(simOpts);

@@ -15,6 +15,7 @@ struct ConsoleOptions {
     bool bVersion = false;         // print the version and exit
     bool bDemo = false;            // COM1 is a simulated sensor run by the console itself
     double dDemoRate = 0;          // its data frames a second; 0: the simulator's default
+    double dDemoSweepS = 0;        // its hold-down pressures sweep light to heavy over this; 0: no sweep
     QString strScreenshot;         // non-empty: save the window to this PNG and exit
     int nScreenshotAfterMs = 3000; // how long the console runs before the picture is taken
     bool bScroll = false;          // the traces start in scrolling mode instead of page flip

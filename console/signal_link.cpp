@@ -2,6 +2,7 @@
 
 #include "link_light.h"
 #include "platform.h"
+#include "pulse_window.h"
 #include "resource_ids.h"
 #include "sensor_dlg.h"
 #include "signal_link_window.h"
@@ -18,6 +19,7 @@ CSignalLinkFeature::CSignalLinkFeature(CSensorDlg& dlg) : QObject(&dlg), m_dlg(d
         QRect(LINK_LIGHT_DLU[0], LINK_LIGHT_DLU[1], LINK_LIGHT_DLU[2], LINK_LIGHT_DLU[3])));
 
     dlg.AddSysCommand(IDM_SIGNAL_LINK, tr("信号与链路..."), [this] { OpenWindow(); });
+    dlg.AddSysCommand(IDM_PULSE_DIAGRAM, tr("脉图分析..."), [this] { OpenPulseWindow(); });
 
     connect(&m_lightTimer, &QTimer::timeout, this, &CSignalLinkFeature::RefreshLight);
     m_lightTimer.start(LIGHT_REFRESH_MS);
@@ -29,6 +31,13 @@ void CSignalLinkFeature::OpenWindow()
     if (!m_pWindow)
         m_pWindow = new CSignalLinkWindow(m_monitor, &m_dlg);
     m_pWindow->Open();
+}
+
+void CSignalLinkFeature::OpenPulseWindow()
+{
+    if (!m_pPulseWindow)
+        m_pPulseWindow = new CPulseWindow(m_monitor.Analysis(), &m_dlg);
+    m_pPulseWindow->Open();
 }
 
 void CSignalLinkFeature::RefreshLight()

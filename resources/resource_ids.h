@@ -19,6 +19,7 @@ enum ResourceId {
     IDM_REVIEW = 0x0060,         // the review window
     IDM_ADD_MARKER = 0x0080,     // a marker at the newest sample
     IDM_UNITS = 0x0090,          // the pressure units dialog
+    IDM_PULSE_DIAGRAM = 0x00A0,  // the pulse diagram window
 
     IDC_WAVECHART = 100,    // child id of the waveform control
 

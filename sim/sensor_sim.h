@@ -16,6 +16,7 @@
 
 #include "capture_writer.h"
 #include "replay_source.h"
+#include "sensor_model.h"
 
 // Data frames a second that 256000 baud can carry: 25,600 bytes/s over 21-byte frames.
 constexpr double SIM_MAX_RATE = 25600.0 / 21;
@@ -38,6 +39,8 @@ struct SensorSimOptions {
                                 // the signals only, a replay ignores it
     std::string replayPath;     // stream this capture's received bytes instead of signals; empty: none
     double replaySpeed = 1;     // pace of the replay against the recording, 0.1..20
+    SimPulseOptions pulse;      // the pulse's shape and pressure-amplitude model, the sweep
+    std::string truthPath;      // CSV of every beat's true pulse diagram; empty: none
 };
 
 struct SensorSimStats {
@@ -104,6 +107,7 @@ private:
         int hWake = -1;
         capture::CCaptureWriter* pLog = nullptr;
         capture::CReplaySource* pReplay = nullptr;  // owned by m_pReplay, used by the thread only
+        std::FILE* pTruth = nullptr;                // owned by m_pTruth, written by the thread only
         std::chrono::steady_clock::time_point t0{};
     };
 
@@ -125,6 +129,7 @@ private:
     std::unique_ptr<capture::CReplaySource> m_pReplay;  // set when replaying a capture
     bool m_bReplayRefused = false;
     std::string m_strReplayWarning;
+    std::FILE* m_pTruth = nullptr;  // the --truth file, open while running with one
     std::thread m_thread;
     std::atomic<bool> m_bQuit{false};
     std::atomic<bool> m_bStreaming{false};

@@ -25,7 +25,8 @@ public:
 
     // Prints frames=, frame_rate_hz=, badcheck=, skipped_bytes=, heart_rate_bpm=,
     // pulse_rate_bpm_1..3= and ptt_ms_1..3=, then the heart-rate variability nn_count=,
-    // sdnn_ms=, rmssd_ms=, pnn50_pct=, lf_ms2=, hf_ms2= and lf_hf=, one a line.
+    // sdnn_ms=, rmssd_ms=, pnn50_pct=, lf_ms2=, hf_ms2= and lf_hf=, one a line, then the pulse
+    // diagram's and pressure-amplitude curve's figures (pulse_export.h).
     void Print(std::ostream& out);
 
     // The figures Print shows, for other presentations of the same session (the session
@@ -42,6 +43,10 @@ public:
     static constexpr int LF_HF_DIGITS = 2;
     // A figure as Print writes it: nDigits after the point, or `unknown`.
     static std::string Format(const std::optional<double>& v, int nDigits = 1, const char* pszUnknown = "unknown");
+
+    // The analysis of the whole session, and the time of its last frame (microseconds).
+    const analysis::CSignalAnalysis& Analysis() const { return m_monitor.Analysis(); }
+    uint64_t EndUs() const { return m_qwLastUs; }
 
 private:
     uint64_t TimeOf(int64_t timeUs) const;

@@ -14,6 +14,7 @@
 #include "csv_export.h"
 #include "data_runs.h"
 #include "decode_stats.h"
+#include "pulse_export.h"
 #include "output_files.h"
 #include "session_decoder.h"
 #ifdef VELTRIN_HAVE_EDFLIB
@@ -31,7 +32,7 @@ constexpr size_t READ_PIECE = 1 << 16;
 const char USAGE[] =
     "usage: sensor-decode [--chunk N] [--csv OUT.csv] [--edf OUT.edf [--rate HZ] [--merge-bad MS]]\n"
     "                     [--notes OUT.csv] [--units SPEC] [--dump] [--partial] [--quiet]\n"
-    "                     [--stats [--rate HZ]] [FILE]\n"
+    "                     [--stats [--rate HZ]] [--beats OUT.csv] [--ph OUT.csv] [FILE]\n"
     "Decodes a sensor session with the console's receive ring and frame decoder. FILE (or\n"
     "standard input when FILE is absent or -) is a capture, recognised by its header, or a plain\n"
     "byte stream, which is delivered in chunks of N bytes (default 4096; a capture keeps the reads\n"
@@ -69,7 +70,14 @@ const char USAGE[] =
     "                 \"unknown\" where a figure is. Frames are placed by the capture's times, or\n"
     "                 --rate HZ apart in a plain byte stream (required there)\n"
     "                 Heart-rate variability: nn_count, sdnn_ms, rmssd_ms, pnn50_pct (with 60 s\n"
-    "                 of NN intervals), lf_ms2, hf_ms2, lf_hf (with 120 s of them unbroken)\n";
+    "                 of NN intervals), lf_ms2, hf_ms2, lf_hf (with 120 s of them unbroken)\n"
+    "                 Then per pulse channel c: h1_c, h3_h1_c, h4_h1_c, h5_h1_c, t1_ms_c, t4_ms_c,\n"
+    "                 t5_ms_c, t_ms_c, w_ms_c, w_t_c, c2_c..c10_c (the pulse diagram's medians),\n"
+    "                 best_pressure_c, depth_c, position_c (floating, middle, deep), peak_end_c\n"
+    "                 (the pressure-amplitude curve), beats_c and beats_rejected_c\n"
+    "  --beats OUT.csv  one row per beat and pulse channel: its start, status, static pressure\n"
+    "                 and every figure of its pulse diagram (--rate HZ for a plain stream)\n"
+    "  --ph OUT.csv   the pressure-amplitude points, the binned curve and its best pressure\n";
 
 struct Options {
     uint64_t chunk = DEFAULT_CHUNK;
@@ -78,6 +86,9 @@ struct Options {
     units::PressureUnits pressureUnits;
     int64_t mergeBadUs = 100000;
     bool dump = false, partial = false, quiet = false, help = false, stats = false;
+    // The pulse diagram's and the pressure-amplitude curve's exports.
+    std::string beatsPath, phPath;
+    bool PulseExports() const { return !beatsPath.empty() || !phPath.empty(); }
 };
 
 // Any whole number from 1 up; values past the largest 64-bit one mean that one.
@@ -416,7 +427,7 @@ int CDecodeRun::Run(IByteSource& stdinSource)
     if (FileIdOfDescriptor(input.Descriptor(), inputId))
         m_outputs.AddInput(inputId);
     std::string error;
-    for (const std::string* pOut : {&m_opts.csvPath, &m_opts.edfPath, &m_opts.notesPath})
+    for (const std::string* pOut : {&m_opts.csvPath, &m_opts.edfPath, &m_opts.notesPath, &m_opts.beatsPath, &m_opts.phPath})
         if (!pOut->empty() && !m_outputs.Check(*pOut, error))
             return Fail(error);
 
@@ -457,6 +468,8 @@ int CDecodeRun::Run(IByteSource& stdinSource)
 #endif
     if (m_opts.stats && !bCapture && m_opts.rate <= 0)
         return Fail("--stats of a plain byte stream needs --rate HZ (it has no times to place the frames by)");
+    if (m_opts.PulseExports() && !bCapture && m_opts.rate <= 0)
+        return Fail("--beats and --ph of a plain byte stream need --rate HZ (it has no times to place the frames by)");
     if (bEdf && !bCapture && m_opts.rate <= 0)
         return Fail("--edf of a plain byte stream needs --rate HZ (it has no times to measure the rate from)");
     if (bEdf && bCapture && !bRewind && m_opts.rate <= 0)
@@ -511,7 +524,7 @@ int CDecodeRun::Run(IByteSource& stdinSource)
     if (!m_opts.dump && !m_opts.quiet && !m_opts.stats)
         decoder.AddListener(&printer);
     CDecodeStats stats(decoder, bCapture ? 0 : m_opts.rate);
-    if (m_opts.stats)
+    if (m_opts.stats || m_opts.PulseExports())
         decoder.AddListener(&stats);
     CFrameCounter frames;
     decoder.AddListener(&frames);
@@ -612,6 +625,20 @@ int CDecodeRun::Run(IByteSource& stdinSource)
     if (edf && !edf->Finish())
         return Fail(m_opts.edfPath + ": " + edf->Error());
 #endif
+    // The pulse diagram's exports, from the whole session's analysis.
+    for (const auto& e : {std::make_pair(&m_opts.beatsPath, true), std::make_pair(&m_opts.phPath, false)}) {
+        if (e.first->empty())
+            continue;
+        std::FILE* pOut = m_outputs.Create(*e.first, error);
+        if (!pOut)
+            return Fail(error);
+        const bool bWritten = e.second ? WriteBeatsCsv(pOut, stats.Analysis(), stats.EndUs())
+                                       : WritePressureCsv(pOut, stats.Analysis());
+        errno = 0;
+        if (std::fclose(pOut) != 0 || !bWritten)
+            return Fail("cannot write " + *e.first + ": " + std::strerror(errno ? errno : EIO));
+    }
+
     if (!m_outputs.CommitAll(error))
         return Fail(error);
 #ifdef VELTRIN_HAVE_EDFLIB
@@ -687,7 +714,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& opts, std::stri
             hasInline = true;
         }
         const bool takesValue = arg == "--chunk" || arg == "--csv" || arg == "--edf" || arg == "--rate" ||
-                                arg == "--notes" || arg == "--units" || arg == "--merge-bad";
+                                arg == "--notes" || arg == "--units" || arg == "--merge-bad" || arg == "--beats" ||
+                                arg == "--ph";
         if (hasInline && !takesValue) {
             problem = "option " + arg + " takes no value";
             return false;
@@ -722,6 +750,12 @@ bool ParseOptions(const std::vector<std::string>& args, Options& opts, std::stri
                 return false;
             }
             opts.mergeBadUs = static_cast<int64_t>(ms) * 1000;
+        } else if (arg == "--beats" || arg == "--ph") {
+            if (value.empty()) {
+                problem = arg + " needs a file name";
+                return false;
+            }
+            (arg == "--beats" ? opts.beatsPath : opts.phPath) = value;
         } else if (arg == "--rate") {
             if (!ParseRate(value.c_str(), opts.rate)) {
                 problem = "--rate needs frames a second, from 0.02 to 100000";
@@ -754,7 +788,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& opts, std::stri
         problem = "--units converts the pressures of --csv and --edf: it needs one of them";
         return false;
     }
-    if (opts.rate > 0 && opts.edfPath.empty() && !opts.stats) {
+    if (opts.rate > 0 && opts.edfPath.empty() && !opts.stats && !opts.PulseExports()) {
         problem = "--rate is the sample rate of the EDF+ file or of --stats: it needs --edf or --stats";
         return false;
     }

@@ -172,6 +172,153 @@
     </message>
 </context>
 <context>
+    <name>CPulseWindow</name>
+    <message>
+        <source>脉图分析</source>
+        <translation>Pulse Diagram</translation>
+    </message>
+    <message>
+        <source>通道%1</source>
+        <translation>Channel %1</translation>
+    </message>
+    <message>
+        <source>平均脉搏波（最近10秒）</source>
+        <translation>Averaged beat (last 10 s)</translation>
+    </message>
+    <message>
+        <source>压力-脉幅曲线</source>
+        <translation>Pressure-amplitude curve</translation>
+    </message>
+    <message>
+        <source>重新测量</source>
+        <translation>Measure Again</translation>
+    </message>
+    <message>
+        <source>复制</source>
+        <translation>Copy</translation>
+    </message>
+    <message>
+        <source>保存图像...</source>
+        <translation>Save Image...</translation>
+    </message>
+    <message>
+        <source>—</source>
+        <translation>—</translation>
+    </message>
+    <message>
+        <source>浮</source>
+        <translation>floating</translation>
+    </message>
+    <message>
+        <source>中</source>
+        <translation>middle</translation>
+    </message>
+    <message>
+        <source>沉</source>
+        <translation>deep</translation>
+    </message>
+    <message>
+        <source>（峰在扫描低端）</source>
+        <translation> (peak at the light end of the sweep)</translation>
+    </message>
+    <message>
+        <source>（峰在扫描高端）</source>
+        <translation> (peak at the heavy end of the sweep)</translation>
+    </message>
+    <message>
+        <source>h1 主波幅度</source>
+        <translation>h1 main wave</translation>
+    </message>
+    <message>
+        <source>h3/h1 重搏前波</source>
+        <translation>h3/h1 tidal wave</translation>
+    </message>
+    <message>
+        <source>h4/h1 降中峡</source>
+        <translation>h4/h1 dicrotic notch</translation>
+    </message>
+    <message>
+        <source>h5/h1 重搏波</source>
+        <translation>h5/h1 dicrotic wave</translation>
+    </message>
+    <message>
+        <source>t1 主波时间（毫秒）</source>
+        <translation>t1 to main peak (ms)</translation>
+    </message>
+    <message>
+        <source>t3 重搏前波时间（毫秒）</source>
+        <translation>t3 to tidal wave (ms)</translation>
+    </message>
+    <message>
+        <source>t4 收缩期（毫秒）</source>
+        <translation>t4 systole (ms)</translation>
+    </message>
+    <message>
+        <source>t5 舒张期（毫秒）</source>
+        <translation>t5 diastole (ms)</translation>
+    </message>
+    <message>
+        <source>t 脉动周期（毫秒）</source>
+        <translation>t period (ms)</translation>
+    </message>
+    <message>
+        <source>w 主波上1/3宽度（毫秒）</source>
+        <translation>w main wave&apos;s upper third (ms)</translation>
+    </message>
+    <message>
+        <source>w/t</source>
+        <translation>w/t</translation>
+    </message>
+    <message>
+        <source>t1/t</source>
+        <translation>t1/t</translation>
+    </message>
+    <message>
+        <source>t4/t5</source>
+        <translation>t4/t5</translation>
+    </message>
+    <message>
+        <source>As 收缩期面积</source>
+        <translation>As systolic area</translation>
+    </message>
+    <message>
+        <source>Ad 舒张期面积</source>
+        <translation>Ad diastolic area</translation>
+    </message>
+    <message>
+        <source>谐波 C%1</source>
+        <translation>Harmonic C%1</translation>
+    </message>
+    <message>
+        <source>搏数（计入/有效/剔除）</source>
+        <translation>Beats (used / valid / rejected)</translation>
+    </message>
+    <message>
+        <source>最佳取法压力</source>
+        <translation>Best hold-down pressure</translation>
+    </message>
+    <message>
+        <source>浮沉系数</source>
+        <translation>Depth coefficient</translation>
+    </message>
+    <message>
+        <source>脉位</source>
+        <translation>Position</translation>
+    </message>
+    <message>
+        <source>保存图像</source>
+        <translation>Save Image</translation>
+    </message>
+    <message>
+        <source>PNG 图像 (*.png)</source>
+        <translation>PNG images (*.png)</translation>
+    </message>
+    <message>
+        <source>无法写入图像文件 %1。</source>
+        <translation>Cannot write the image file %1.</translation>
+    </message>
+</context>
+<context>
     <name>CRecordControl</name>
     <message>
         <source>%1 B</source>
@@ -769,6 +916,10 @@ No viewer could be started to show it; please open it yourself.</translation>
     <message>
         <source>信号与链路...</source>
         <translation>Signal and Link...</translation>
+    </message>
+    <message>
+        <source>脉图分析...</source>
+        <translation>Pulse Diagram...</translation>
     </message>
 </context>
 <context>
