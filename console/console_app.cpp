@@ -676,7 +676,13 @@ int CConsoleApp::MakeReport(int argc, char** argv, const ConsoleOptions& opts)
         strTo = strText;
     }
     QString strError;
-    if (!report::WriteSessionReport(opts.strReportCapture, opts.strReport, fields, &strError)) {
+    // The units the console keeps; where they cannot be read, counts, as the console shows then.
+    units::PressureUnits pressureUnits;
+    if (!LoadPressureUnits(pressureUnits, QString(), &strError))
+        std::fprintf(stderr, "%s: %s; the report gives the pressures in counts\n",
+                     qPrintable(QCoreApplication::applicationName()), qPrintable(strError));
+    strError.clear();
+    if (!report::WriteSessionReport(opts.strReportCapture, opts.strReport, fields, &strError, {}, pressureUnits)) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()), qPrintable(strError));
         return 2;
     }
