@@ -928,11 +928,11 @@ No viewer could be started to show it; please open it yourself.</translation>
     </message>
     <message>
         <source>（峰在扫描低端）</source>
-        <translation> (peak at the light end of the sweep)</translation>
+        <translation> (low end)</translation>
     </message>
     <message>
         <source>（峰在扫描高端）</source>
-        <translation> (peak at the heavy end of the sweep)</translation>
+        <translation> (high end)</translation>
     </message>
 </context>
 <context>

@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 
 #include "modal.h"
@@ -24,8 +26,18 @@
 #include "sensor_dlg.h"
 #include "sim_capture.h"
 #include "support/pty_pair.h"
+#include "units_settings.h"
 
 namespace {
+
+// The units a test sets are kept in a folder of this process's own, not in the user's settings.
+const std::string g_configHome = [] {
+    const std::string dir = (std::filesystem::temp_directory_path() / ("veltrin-report-" + std::to_string(::getpid()))).string();
+    std::filesystem::create_directories(dir);
+    ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    std::atexit([] { std::filesystem::remove_all(std::getenv("XDG_CONFIG_HOME")); });
+    return dir;
+}();
 
 QString Capture(const QTemporaryDir& dir)
 {
@@ -207,4 +219,56 @@ TEST_F(ReportMenuTest, LastRecordingProposedReportOpenedOrWhereaboutsSaid)
     EXPECT_EQ(m_boxes.back().second, QMessageBox::Critical);
     EXPECT_TRUE(m_boxes.back().first.contains(QStringLiteral("picked.pdf"))) << qPrintable(m_boxes.back().first);
     EXPECT_FALSE(QFileInfo::exists(m_strSaveAs));
+}
+
+TEST(ReportCli, GivesThePressuresInTheUnitsTheConsoleKeeps)
+{
+    QTemporaryDir dir;
+    const QString strCapture = Capture(dir);
+    const QString strOut = dir.filePath(QStringLiteral("u.pdf"));
+    const struct {
+        const char* conf;
+        const char* inText;  // a regular expression
+        const char* inErr;
+    } cases[] = {
+        {"[units]\nunit1=kPa\nscale1=7.5\nunit2=kPa\nscale2=7.5\nunit3=kPa\nscale3=7.5\n",
+         "最佳取脉压力（kPa）[\\s\\S]*压力-幅度曲线 · 通道 3（kPa，计数）", ""},
+        {"[units]\nunit1=kPa\nscale1=0\n", "最佳取脉压力\\s[\\s\\S]*压力-幅度曲线 · 通道 1（计数，计数）", "in counts"},
+    };
+    for (const auto& c : cases) {
+        QDir(dir.path()).mkpath(QStringLiteral("config/Veltrin"));
+        QFile conf(dir.filePath(QStringLiteral("config/Veltrin/Veltrin.conf")));
+        ASSERT_TRUE(conf.open(QIODevice::WriteOnly | QIODevice::Truncate) && conf.write(c.conf) > 0);
+        conf.close();
+        QFile::remove(strOut);
+        QProcess proc;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("zh_CN.UTF-8"));
+        proc.setProcessEnvironment(env);
+        proc.start(qEnvironmentVariable("VELTRIN_BINARY_DIR") + QStringLiteral("/console/Veltrin"), {"--report", strOut, strCapture});
+        ASSERT_TRUE(proc.waitForFinished(60000));
+        const QString strErr = QString::fromUtf8(proc.readAllStandardError());
+        EXPECT_EQ(proc.exitCode(), 0) << qPrintable(strErr);
+        EXPECT_TRUE(strErr.contains(QString::fromUtf8(c.inErr))) << qPrintable(strErr);
+        const QString strText = PdfText(strOut);
+        EXPECT_TRUE(strText.contains(QRegularExpression(QString::fromUtf8(c.inText)))) << qPrintable(strText);
+    }
+}
+
+TEST_F(ReportMenuTest, ReportInTheUnitsSetInTheConsole)
+{
+    auto* pUnits = m_dlg.findChild<CUnitSettings*>();
+    ASSERT_NE(pUnits, nullptr);
+    units::PressureUnits u;
+    ASSERT_TRUE(units::ParseUnits("1=mmHg:12.5,2=mmHg:12.5,3=mmHg:12.5", u));
+    ASSERT_TRUE(pUnits->Set(u));
+    m_bUseLast = false;
+    m_strPickCapture = Capture(m_dir);
+    m_strSaveAs = m_dir.filePath(QStringLiteral("units.pdf"));
+    ASSERT_TRUE(RunCommand());
+    const QString strText = PdfText(m_strSaveAs);
+    EXPECT_TRUE(strText.contains(QStringLiteral("最佳取脉压力（mmHg）"))) << qPrintable(strText);
+    EXPECT_TRUE(strText.contains(QStringLiteral("压力-幅度曲线 · 通道 2（mmHg，计数）"))) << qPrintable(strText);
+    pUnits->Set(units::PressureUnits());
 }
