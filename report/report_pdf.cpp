@@ -44,6 +44,7 @@ const QColor TRACE(0x10, 0x30, 0x80);
 const QColor TRACE_LIGHT(0x9A, 0xB0, 0xD8);
 const QColor MARK(0xB0, 0x20, 0x20);  // points of the averaged beat, the best hold-down pressure
 constexpr double CURVE_HEADROOM = 0.15;
+constexpr double CURVE_MIN_SPAN = 1;   // counts: a flat curve is drawn flat, with a scale one can read
 constexpr double BOX_RIGHT_ROOM = 20;  // between a box's plotting area and its right edge
 constexpr double MARK_REACH = 0.04;   // a dip is looked for this share of the x range either side
 constexpr double PROGRESS_OF_SUMMARY = 0.95;  // the pages take the rest
@@ -186,7 +187,7 @@ void Curve(QPainter& p, const QRectF& area, const std::vector<Point>& points,
         ys.push_back(pt.y);
     }
     const auto [x0, x1] = ValueRange(xs, 1e-9);
-    auto [y0, y1] = ValueRange(ys, 1e-9);
+    auto [y0, y1] = ValueRange(ys, CURVE_MIN_SPAN);
     y1 += (y1 - y0) * CURVE_HEADROOM;  // room for the labels of the marks at the top
     p.setFont(Font(SMALL_PT));
     const QFontMetricsF fm(p.font(), p.device());
