@@ -44,6 +44,7 @@ const QColor TRACE(0x10, 0x30, 0x80);
 const QColor TRACE_LIGHT(0x9A, 0xB0, 0xD8);
 const QColor MARK(0xB0, 0x20, 0x20);  // points of the averaged beat, the best hold-down pressure
 constexpr double CURVE_HEADROOM = 0.15;
+constexpr double GAP_STEPS = 1.5;     // a step this many times the usual one is a gap
 constexpr double CURVE_MIN_SPAN = 1;   // counts: a flat curve is drawn flat, with a scale one can read
 constexpr double BOX_RIGHT_ROOM = 20;  // between a box's plotting area and its right edge
 constexpr double MARK_REACH = 0.04;   // a dip is looked for this share of the x range either side
@@ -212,11 +213,30 @@ void Curve(QPainter& p, const QRectF& area, const std::vector<Point>& points,
         p.setPen(QPen(MARK, 3, Qt::DashLine));
         p.drawLine(MapPoint(area, *atX, x0, x1, y0, y0, y1), MapPoint(area, *atX, x0, x1, y1, y0, y1));
     }
+    // Points come at even steps; where one is missing (a bin of the curve with too few beats),
+    // the line breaks rather than bridge the gap.
+    double step = x1 - x0;
+    for (size_t i = 1; i < points.size(); ++i)
+        if (points[i].x > points[i - 1].x)
+            step = std::min(step, points[i].x - points[i - 1].x);
+    p.setPen(QPen(TRACE, 3, Qt::SolidLine, Qt::RoundCap));
     QPolygonF line;
-    for (const Point& pt : points)
-        line << MapPoint(area, pt.x, x0, x1, pt.y, y0, y1);
-    p.setPen(QPen(TRACE, 3));
-    p.drawPolyline(line);
+    const auto flush = [&] {
+        if (line.size() == 1) {  // a piece of one point still shows
+            p.setBrush(TRACE);
+            p.drawEllipse(line.first(), 5, 5);
+            p.setBrush(Qt::NoBrush);
+        } else {
+            p.drawPolyline(line);
+        }
+        line.clear();
+    };
+    for (size_t i = 0; i < points.size(); ++i) {
+        if (i > 0 && points[i].x - points[i - 1].x > GAP_STEPS * step)
+            flush();
+        line << MapPoint(area, points[i].x, x0, x1, points[i].y, y0, y1);
+    }
+    flush();
     // A mark's label goes above it, or below where the line dips there (the notch), clear of the
     // marks on the wave's rises either side.
     const auto dips = [&](const Point& m) {
