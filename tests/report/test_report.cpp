@@ -296,56 +296,50 @@ TEST(Report, PulseReadingOfASweepIsThatOfStatsInTheSameUnits)
     opts.pulse.sweepS = 20;
     const double best[3] = {250, 1700, 3150};
     std::copy(best, best + 3, opts.pulse.bestPressure);
-    const QString strCapture = dir.filePath(QStringLiteral("sweep.vcap"));
+    const QString strCapture = dir.filePath(QStringLiteral("sweep.vcap")), strPdf = dir.filePath(QStringLiteral("sweep.pdf"));
     std::string error;
     ASSERT_TRUE(WriteSimulatedCapture(QFile::encodeName(strCapture).toStdString(), opts, &error)) << error;
 
     const struct {
         const char* units;
         const char* bestLabel;
-        std::vector<std::string> bestKeys;
-        std::vector<const char*> unitAfter;  // the unit after each best pressure, or nothing
-        const char* curveUnit;               // in the curve boxes' titles
+        const char* bestKeys[3];
+        QStringList unitAfter;  // after each best pressure, when the channels' units differ
+        const char* curveUnit;  // in the third curve box's title
     } cases[] = {
         {"", "最佳取脉压力", {"best_pressure_1", "best_pressure_2", "best_pressure_3"}, {}, "计数"},
         {"1=mmHg:12.5,2=mmHg:12.5,3=mmHg:12.5", "最佳取脉压力（mmHg）",
          {"best_pressure_mmHg_1", "best_pressure_mmHg_2", "best_pressure_mmHg_3"}, {}, "mmHg"},
         {"1=mmHg:12.5,3=g:3", "最佳取脉压力", {"best_pressure_mmHg_1", "best_pressure_2", "best_pressure_g_3"},
-         {"mmHg", "计数", "g"}, "g"},
+         {" mmHg", " 计数", " g"}, "g"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.units);
         units::PressureUnits u;
         ASSERT_TRUE(units::ParseUnits(c.units, u));
-        const QString strPdf = dir.filePath(QStringLiteral("sweep.pdf"));
         QFile::remove(strPdf);
         const QString strText = MakeReport(strCapture, strPdf, u);
         const auto stats = Stats(strCapture, c.units);
-        const auto values = [&](const std::vector<std::string>& keys) {
+        const auto values = [&](const std::string& prefix, const char* const* keys = nullptr) {
             QStringList list;
-            for (const std::string& key : keys) {
-                EXPECT_TRUE(stats.count(key) && stats.at(key) != "unknown") << key;
+            for (int ch = 0; ch < 3; ++ch) {
+                const std::string key = keys ? keys[ch] : prefix + std::to_string(ch + 1);
+                EXPECT_NE(stats.count(key) ? stats.at(key) : "unknown", "unknown") << key;
                 list << QString::fromStdString(stats.count(key) ? stats.at(key) : key);
             }
             return list;
         };
-        QStringList best = values(c.bestKeys);
-        for (size_t k = 0; k < c.unitAfter.size(); ++k)
-            best[int(k)] += QLatin1Char(' ') + QString::fromUtf8(c.unitAfter[k]);
-        EXPECT_TRUE(HasRow(strText, QString::fromUtf8(c.bestLabel), best)) << qPrintable(best.join(' '));
-        EXPECT_EQ(values({"position_1", "position_2", "position_3", "peak_end_1", "peak_end_3"}),
-                  QStringList({"floating", "middle", "deep", "low", "high"}));
+        QStringList bestPressures = values("", c.bestKeys);
+        for (int ch = 0; ch < c.unitAfter.size(); ++ch)
+            bestPressures[ch] += c.unitAfter[ch];
+        EXPECT_TRUE(HasRow(strText, QString::fromUtf8(c.bestLabel), bestPressures)) << qPrintable(bestPressures.join('|'));
+        EXPECT_EQ(values("position_"), QStringList({"floating", "middle", "deep"}));
+        EXPECT_EQ(stats.at("peak_end_1") + stats.at("peak_end_3"), "lowhigh");
         EXPECT_TRUE(HasRow(strText, QStringLiteral("脉位"), {QStringLiteral("浮（峰在扫描低端）"), QStringLiteral("中"),
                                                             QStringLiteral("沉（峰在扫描高端）")}));
-        const struct {
-            const char* label;
-            const char* key;
-        } figures[] = {{"h1", "h1_"}, {"h3/h1", "h3_h1_"}, {"h4/h1", "h4_h1_"}, {"h5/h1", "h5_h1_"},
-                       {"t1（毫秒）", "t1_ms_"}, {"t4（毫秒）", "t4_ms_"}, {"t5（毫秒）", "t5_ms_"}, {"w/t", "w_t_"}};
-        for (const auto& f : figures)
-            EXPECT_TRUE(HasRow(strText, QString::fromUtf8(f.label), values({f.key + std::string("1"), f.key + std::string("2"),
-                                                                            f.key + std::string("3")})))
-                << f.label;
+        for (const auto& [label, key] : {std::pair("h1", "h1_"), {"h3/h1", "h3_h1_"}, {"h4/h1", "h4_h1_"}, {"h5/h1", "h5_h1_"},
+                                         {"t1（毫秒）", "t1_ms_"}, {"t4（毫秒）", "t4_ms_"}, {"t5（毫秒）", "t5_ms_"}, {"w/t", "w_t_"}})
+            EXPECT_TRUE(HasRow(strText, QString::fromUtf8(label), values(key))) << label;
         // Page 2: every averaged beat with its points marked, the curves' pressure axes in the unit.
         const QString strPageTwo = strText.section(QLatin1Char('\f'), 1);
         EXPECT_GE(strPageTwo.count(QRegularExpression(QStringLiteral("\\bh4\\b"))), 3);
