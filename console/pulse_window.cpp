@@ -365,10 +365,10 @@ std::vector<CPulseWindow::Row> CPulseWindow::Rows(const PulseDiagram* diagrams, 
             figure(PF_C2 + h - 2);
         rows[r++].values[c] = QStringLiteral("%1 / %2 / %3").arg(d.used).arg(d.beats).arg(d.rejected);
         const units::ChannelUnit& unit = m_units.ch[c];
-        rows[r++].values[c] = !curve.bestPressure ? Unknown()
-                            : bOneUnit ? Fixed(unit.FromCounts(*curve.bestPressure), unit.Digits(0))
-                                       : Fixed(unit.FromCounts(*curve.bestPressure), unit.Digits(0)) + QLatin1Char(' ')
-                                             + (unit.IsCounts() ? tr("计数") : QString::fromStdString(unit.name));
+        QString& strBestValue = rows[r++].values[c];
+        strBestValue = curve.bestPressure ? Fixed(unit.FromCounts(*curve.bestPressure), unit.Digits(0)) : Unknown();
+        if (curve.bestPressure && !bOneUnit)
+            strBestValue += QLatin1Char(' ') + (unit.IsCounts() ? tr("计数") : QString::fromStdString(unit.name));
         rows[r++].values[c] = curve.depth ? Fixed(*curve.depth, 3) : Unknown();
         rows[r++].values[c] = PositionText(curve.position, curve.peakEnd);
     }
