@@ -214,30 +214,18 @@ TEST(ReportCli, GivesThePressuresInTheUnitsTheConsoleKeeps)
     QTemporaryDir dir;
     const QString strCapture = Capture(dir), strOut = dir.filePath(QStringLiteral("u.pdf"));
     QDir(dir.path()).mkpath(QStringLiteral("config/Veltrin"));
-    const struct {
-        const char* conf;
-        const char* inText;  // a regular expression
-        const char* inErr;
-    } cases[] = {
-        {"[units]\nunit1=kPa\nscale1=7.5\nunit2=kPa\nscale2=7.5\nunit3=kPa\nscale3=7.5\n",
-         "最佳取脉压力（kPa）[\\s\\S]*压力-幅度曲线 · 通道 3（kPa，计数）", ""},
-        {"[units]\nunit1=kPa\nscale1=0\n", "最佳取脉压力\\s[\\s\\S]*压力-幅度曲线 · 通道 1（计数，计数）", "in counts"},
-    };
-    for (const auto& c : cases) {
-        QFile conf(dir.filePath(QStringLiteral("config/Veltrin/Veltrin.conf")));
-        ASSERT_TRUE(conf.open(QIODevice::WriteOnly | QIODevice::Truncate) && conf.write(c.conf) > 0);
-        conf.close();
-        QFile::remove(strOut);
-        QProcess proc;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("zh_CN.UTF-8"));
-        proc.setProcessEnvironment(env);
-        proc.start(qEnvironmentVariable("VELTRIN_BINARY_DIR") + QStringLiteral("/console/Veltrin"), {"--report", strOut, strCapture});
-        ASSERT_TRUE(proc.waitForFinished(60000));
-        const QString strErr = QString::fromUtf8(proc.readAllStandardError());
-        EXPECT_EQ(proc.exitCode(), 0) << qPrintable(strErr);
-        EXPECT_TRUE(strErr.contains(QString::fromUtf8(c.inErr))) << qPrintable(strErr);
-        EXPECT_TRUE(PdfText(strOut).contains(QRegularExpression(QString::fromUtf8(c.inText)))) << c.conf;
-    }
+    QFile conf(dir.filePath(QStringLiteral("config/Veltrin/Veltrin.conf")));
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly) && conf.write("[units]\nunit1=kPa\nscale1=7.5\nunit2=kPa\nscale2=7.5\nunit3=kPa\nscale3=7.5\n") > 0);
+    conf.close();
+    QProcess proc;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("zh_CN.UTF-8"));
+    proc.setProcessEnvironment(env);
+    proc.start(qEnvironmentVariable("VELTRIN_BINARY_DIR") + QStringLiteral("/console/Veltrin"), {"--report", strOut, strCapture});
+    ASSERT_TRUE(proc.waitForFinished(60000));
+    EXPECT_EQ(proc.exitCode(), 0) << proc.readAllStandardError().toStdString();
+    const QString strText = PdfText(strOut);
+    EXPECT_TRUE(strText.contains(QStringLiteral("最佳取脉压力（kPa）")) && strText.contains(QStringLiteral("通道 3（kPa，计数）")))
+        << qPrintable(strText);
 }
