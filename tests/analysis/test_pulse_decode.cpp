@@ -203,7 +203,7 @@ TEST_F(PulseDecodeTest, UnitsConvertTheStaticPressuresOfStatsBeatsAndPh)
     const auto [counts, countBeats, countPh] = run({});
     const auto digits = [](const std::string& v) { return v.find('.') == std::string::npos ? 0 : int(v.size() - v.find('.') - 1); };
     const struct {
-        const char* spec;
+        const char* units;
         const char* column;
         const char* keys[3];
         double scale[3];
@@ -215,8 +215,8 @@ TEST_F(PulseDecodeTest, UnitsConvertTheStaticPressuresOfStatsBeatsAndPh)
          {93.75, 1, 3}, {2, 0, 0}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.spec);
-        const auto [f, unitBeats, unitPh] = run({"--units", c.spec});
+        SCOPED_TRACE(c.units);
+        const auto [f, unitBeats, unitPh] = run({"--units", c.units});
         for (int ch = 0; ch < 3; ++ch) {
             const std::string n = std::to_string(ch + 1), v = f.count(c.keys[ch]) ? f.at(c.keys[ch]) : "none";
             EXPECT_EQ(digits(v), c.digits[ch]) << v;

@@ -246,7 +246,7 @@ TEST_F(PulseWindowTest, BestPressureFollowsTheUnitsSet)
     ASSERT_TRUE(pWnd && pUnits);
     // The unit in the label when the channels share it, else after each value; counts again last.
     const struct {
-        const char* spec;
+        const char* units;
         const char* label;
         const char* after[PULSE_CHANNELS];
     } cases[] = {
@@ -256,15 +256,15 @@ TEST_F(PulseWindowTest, BestPressureFollowsTheUnitsSet)
     };
     for (const auto& c : cases) {
         units::PressureUnits u;
-        ASSERT_TRUE(units::ParseUnits(c.spec, u) && pUnits->Set(u));
+        ASSERT_TRUE(units::ParseUnits(c.units, u) && pUnits->Set(u));
         for (int ch = 0; ch < PULSE_CHANNELS; ++ch) {
             const std::optional<double> best = m_own.Analysis().PressureCurveOf(ch).bestPressure;
             EXPECT_EQ(pWnd->ValueOf(QString::fromUtf8(c.label), ch),
                       best ? QString::number(*best / u.ch[ch].scale, 'f', u.ch[ch].Digits(0)) + QString::fromUtf8(c.after[ch])
                            : QStringLiteral("—"))
-                << c.spec << ", channel " << ch + 1;
+                << c.units << ", channel " << ch + 1;
         }
-        EXPECT_TRUE(pWnd->TableText().contains(QStringLiteral("\n%1\t").arg(QString::fromUtf8(c.label)))) << c.spec;
+        EXPECT_TRUE(pWnd->TableText().contains(QStringLiteral("\n%1\t").arg(QString::fromUtf8(c.label)))) << c.units;
     }
     m_dlg.done(0);
 }
