@@ -210,8 +210,9 @@ QString ConsoleHelpText(const QString& strProgram)
                "                     for its paint, message boxes shown.\n"
                "  --report OUT.pdf   Make the session report of the capture FILE.vcap (the one\n"
                "                     argument) as the two-page PDF OUT.pdf and exit; no display is\n"
-               "                     needed. Exit status 2, with the file and the reason, when the\n"
-               "                     capture cannot be read or OUT.pdf cannot be written.\n"
+               "                     needed; static pressures in the units the console keeps. Exit\n"
+               "                     status 2, with the file and the reason, when the capture\n"
+               "                     cannot be read or OUT.pdf cannot be written.\n"
                "  --field KEY=TEXT   With --report: fill in a field of the report, KEY one of name,\n"
                "                     age, sex and notes (left as lines to write on otherwise). May be\n"
                "                     repeated.\n"
@@ -676,7 +677,13 @@ int CConsoleApp::MakeReport(int argc, char** argv, const ConsoleOptions& opts)
         strTo = strText;
     }
     QString strError;
-    if (!report::WriteSessionReport(opts.strReportCapture, opts.strReport, fields, &strError)) {
+    // The units the console keeps; where they cannot be read, counts, as the console shows then.
+    units::PressureUnits pressureUnits;
+    if (!LoadPressureUnits(pressureUnits, QString(), &strError))
+        std::fprintf(stderr, "%s: %s; the report gives the pressures in counts\n",
+                     qPrintable(QCoreApplication::applicationName()), qPrintable(strError));
+    strError.clear();
+    if (!report::WriteSessionReport(opts.strReportCapture, opts.strReport, fields, &strError, {}, pressureUnits)) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()), qPrintable(strError));
         return 2;
     }

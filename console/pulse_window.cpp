@@ -161,6 +161,12 @@ void CPressurePlot::SetCurve(const std::vector<PressurePoint>& points, const Pre
     update();
 }
 
+void CPressurePlot::SetUnit(const units::ChannelUnit& unit)
+{
+    m_unit = unit;
+    update();
+}
+
 QRectF CPressurePlot::PlotArea() const
 {
     return AreaOf(*this);
@@ -205,11 +211,14 @@ void CPressurePlot::paintEvent(QPaintEvent*)
             p.drawPoint(pt);
         last = pt;
     }
+    // The pressures in the unit, the highest with its name.
+    const auto pressure = [this](double counts) { return Fixed(m_unit.FromCounts(counts), m_unit.Digits(0)); };
     p.setPen(Qt::black);
     p.drawText(QRectF(area.left(), area.bottom() + 1, area.width(), MARGIN[3]), Qt::AlignLeft | Qt::AlignVCenter,
-               Fixed(m_curve.lowest, 0));
+               pressure(m_curve.lowest));
     p.drawText(QRectF(area.left(), area.bottom() + 1, area.width(), MARGIN[3]), Qt::AlignRight | Qt::AlignVCenter,
-               Fixed(m_curve.highest, 0));
+               m_unit.IsCounts() ? pressure(m_curve.highest)
+                                 : pressure(m_curve.highest) + QLatin1Char(' ') + QString::fromStdString(m_unit.name));
     if (m_curve.bestPressure) {
         const QPointF top = PlotPoint(data, area, *m_curve.bestPressure, data.bottom());
         const QPointF foot = PlotPoint(data, area, *m_curve.bestPressure, 0);
@@ -217,7 +226,7 @@ void CPressurePlot::paintEvent(QPaintEvent*)
         p.setPen(QPen(BEST_COLOR, 1, Qt::DashLine));
         p.drawLine(top, foot);
         p.setPen(BEST_COLOR);
-        p.drawText(QRectF(top.x() - 40, 0, 80, MARGIN[1]), Qt::AlignCenter, Fixed(*m_curve.bestPressure, 0));
+        p.drawText(QRectF(top.x() - 40, 0, 80, MARGIN[1]), Qt::AlignCenter, pressure(*m_curve.bestPressure));
     }
 }
 
@@ -329,7 +338,12 @@ std::vector<CPulseWindow::Row> CPulseWindow::Rows(const PulseDiagram* diagrams, 
         row.strName = tr("谐波 C%1").arg(h);
         rows.push_back(row);
     }
-    const QString extra[] = {tr("搏数（计入/有效/剔除）"), tr("最佳取法压力"), tr("浮沉系数"), tr("脉位")};
+    // The best hold-down pressure's unit in its label when the channels share one, else in its values.
+    const bool bOneUnit = m_units.OneName();
+    const QString strBest = bOneUnit && !m_units.AllCounts()
+                              ? tr("最佳取法压力（%1）").arg(QString::fromStdString(m_units.ch[0].name))
+                              : tr("最佳取法压力");
+    const QString extra[] = {tr("搏数（计入/有效/剔除）"), strBest, tr("浮沉系数"), tr("脉位")};
     for (const QString& strName : extra) {
         Row row;
         row.strName = strName;
@@ -350,7 +364,11 @@ std::vector<CPulseWindow::Row> CPulseWindow::Rows(const PulseDiagram* diagrams, 
         for (int h = 2; h <= HARMONICS; ++h)
             figure(PF_C2 + h - 2);
         rows[r++].values[c] = QStringLiteral("%1 / %2 / %3").arg(d.used).arg(d.beats).arg(d.rejected);
-        rows[r++].values[c] = curve.bestPressure ? Fixed(*curve.bestPressure, 0) : Unknown();
+        const units::ChannelUnit& unit = m_units.ch[c];
+        QString& strBestValue = rows[r++].values[c];
+        strBestValue = curve.bestPressure ? Fixed(unit.FromCounts(*curve.bestPressure), unit.Digits(0)) : Unknown();
+        if (curve.bestPressure && !bOneUnit)
+            strBestValue += QLatin1Char(' ') + (unit.IsCounts() ? tr("计数") : QString::fromStdString(unit.name));
         rows[r++].values[c] = curve.depth ? Fixed(*curve.depth, 3) : Unknown();
         rows[r++].values[c] = PositionText(curve.position, curve.peakEnd);
     }
@@ -369,14 +387,24 @@ void CPulseWindow::Refresh()
         m_pPressure[c]->SetCurve(m_analysis.PressurePointsOf(c), curves[c]);
     }
     const std::vector<Row> rows = Rows(diagrams, curves);
-    for (int r = 0; r < static_cast<int>(rows.size()) && r < m_pTable->rowCount(); ++r)
+    for (int r = 0; r < static_cast<int>(rows.size()) && r < m_pTable->rowCount(); ++r) {
+        m_pTable->verticalHeaderItem(r)->setText(rows[static_cast<size_t>(r)].strName);
         for (int c = 0; c < PULSE_CHANNELS; ++c)
             m_pTable->item(r, c)->setText(rows[static_cast<size_t>(r)].values[c]);
+    }
 }
 
 void CPulseWindow::Restart()
 {
     m_analysis.RestartPressureCurves();
+    Refresh();
+}
+
+void CPulseWindow::SetUnits(const units::PressureUnits& u)
+{
+    m_units = u;
+    for (int c = 0; c < PULSE_CHANNELS; ++c)
+        m_pPressure[c]->SetUnit(u.ch[c]);
     Refresh();
 }
 

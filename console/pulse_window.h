@@ -5,7 +5,8 @@
 // a table, one column per channel, "—" where unknown. A window of its own, not modal, refreshed
 // once a second while it is open; closing only hides it. "重新测量" starts the pressure-amplitude
 // curves again, "复制" copies the table as tab-separated text, "保存图像..." saves the window as a
-// PNG. Everything it shows comes from the signal analysis (pulse_diagram.h, pressure_curve.h).
+// PNG. Everything it shows comes from the signal analysis (pulse_diagram.h, pressure_curve.h);
+// the static pressures (the best hold-down pressure, the curve's pressure axis) in the units set.
 #include <QPoint>
 #include <QRectF>
 #include <QString>
@@ -16,6 +17,7 @@
 #include <optional>
 #include <vector>
 
+#include "channel_units.h"
 #include "signal_analysis.h"
 
 class QPushButton;
@@ -54,6 +56,8 @@ public:
 
     explicit CPressurePlot(QWidget* pParent = nullptr);
     void SetCurve(const std::vector<analysis::PressurePoint>& points, const analysis::PressureCurve& curve);
+    // The unit of the pressure axis's labels; the data range stays in counts.
+    void SetUnit(const units::ChannelUnit& unit);
     QRectF PlotArea() const;
     QRectF DataRange() const;
 
@@ -63,6 +67,7 @@ protected:
 private:
     std::vector<analysis::PressurePoint> m_points;
     analysis::PressureCurve m_curve;
+    units::ChannelUnit m_unit;
 };
 
 class CPulseWindow : public QWidget {
@@ -78,6 +83,8 @@ public:
     void Refresh();
     // Starts the pressure-amplitude curves again ("重新测量").
     void Restart();
+    // The units of the static pressures shown; counts until told.
+    void SetUnits(const units::PressureUnits& u);
     // The table as tab-separated text, a line per row, the header first ("复制").
     QString TableText() const;
     // The value shown for row strName (its label) and channel c (0..2), for tests.
@@ -115,4 +122,5 @@ private:
     QPushButton* m_pSave = nullptr;
     QTimer m_refresh;
     std::optional<QPoint> m_lastPos;
+    units::PressureUnits m_units;
 };

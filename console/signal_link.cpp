@@ -6,6 +6,7 @@
 #include "resource_ids.h"
 #include "sensor_dlg.h"
 #include "signal_link_window.h"
+#include "units_settings.h"
 
 CSignalLinkFeature::CSignalLinkFeature(CSensorDlg& dlg) : QObject(&dlg), m_dlg(dlg)
 {
@@ -35,8 +36,15 @@ void CSignalLinkFeature::OpenWindow()
 
 void CSignalLinkFeature::OpenPulseWindow()
 {
-    if (!m_pPulseWindow)
+    if (!m_pPulseWindow) {
         m_pPulseWindow = new CPulseWindow(m_monitor.Analysis(), &m_dlg);
+        // The units dialog's settings: the best hold-down pressure and the curve follow them.
+        if (auto* pUnits = m_dlg.findChild<CUnitSettings*>()) {
+            m_pPulseWindow->SetUnits(pUnits->Units());
+            CPulseWindow* pWnd = m_pPulseWindow;
+            connect(pUnits, &CUnitSettings::Changed, pWnd, [pWnd, pUnits] { pWnd->SetUnits(pUnits->Units()); });
+        }
+    }
     m_pPulseWindow->Open();
 }
 

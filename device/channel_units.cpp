@@ -1,7 +1,9 @@
 #include "channel_units.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -20,6 +22,12 @@ std::string Trim(const std::string& s)
 }
 
 } // namespace
+
+int ChannelUnit::Digits(int nCountDigits) const
+{
+    const double tens = scale > 0 ? std::round(std::log10(scale)) : 0;
+    return std::max(0, nCountDigits + static_cast<int>(std::clamp(tens, -6.0, 6.0)));
+}
 
 bool ValidUnitName(const std::string& name)
 {

@@ -21,11 +21,16 @@ struct ChannelUnit {
 
     bool IsCounts() const { return scale == 1 && name == COUNTS; }
     double FromCounts(double counts) const { return counts / scale; }
+    // Digits after the point for a value shown with nCountDigits in counts: one more for every
+    // tenfold of the scale, so that the last digit still stands for about what it did in counts.
+    int Digits(int nCountDigits) const;
 };
 
 struct PressureUnits {
     ChannelUnit ch[PRESSURE_CHANNELS];
     bool AllCounts() const { return ch[0].IsCounts() && ch[1].IsCounts() && ch[2].IsCounts(); }
+    // All three channels carry one unit name.
+    bool OneName() const { return ch[0].name == ch[1].name && ch[1].name == ch[2].name; }
 };
 
 // 1 to 8 letters, digits or any of % / . _ - ^ ( ) * (no spaces, commas, colons or equals signs).

@@ -98,7 +98,7 @@ void CDecodeStats::Print(std::ostream& out)
         << "lf_hf=" << Format(hrv.lfHf, LF_HF_DIGITS) << '\n';
 
     // The pulse diagram and the pressure-amplitude curve.
-    PrintPulseStats(out, m_monitor.Analysis(), m_qwLastUs);
+    PrintPulseStats(out, m_monitor.Analysis(), m_qwLastUs, m_units);
 }
 
 std::vector<analysis::NnInterval> CDecodeStats::NnIntervals() const

@@ -54,7 +54,8 @@ const char USAGE[] =
     "  --merge-bad MS stretches of missing samples closer than MS milliseconds are marked by one\n"
     "                 EDF+ annotation, \"BAD n missing samples in m\" (default 100; 0: each apart)\n"
     "  --notes OUT.csv the capture's notes (markers): time_s,sample,text\n"
-    "  --units SPEC   the pressures of --csv and --edf in units: SPEC is 1=UNIT:SCALE,2=...,3=...\n"
+    "  --units SPEC   the static pressures of --csv, --edf, --beats and --ph and the best\n"
+    "                 hold-down pressures of --stats in units: SPEC is 1=UNIT:SCALE,2=...,3=...\n"
     "                 (SCALE in counts per unit, e.g. 1=mmHg:12.5), or \"kept\" for the units the\n"
     "                 console keeps (its settings file, ~/.config/Veltrin/Veltrin.conf)\n"
     "  --dump         print the capture's records (time, direction, bytes in hex; a note's text)\n"
@@ -73,8 +74,9 @@ const char USAGE[] =
     "                 of NN intervals), lf_ms2, hf_ms2, lf_hf (with 120 s of them unbroken)\n"
     "                 Then per pulse channel c: h1_c, h3_h1_c, h4_h1_c, h5_h1_c, t1_ms_c, t4_ms_c,\n"
     "                 t5_ms_c, t_ms_c, w_ms_c, w_t_c, c2_c..c10_c (the pulse diagram's medians),\n"
-    "                 best_pressure_c, depth_c, position_c (floating, middle, deep), peak_end_c\n"
-    "                 (the pressure-amplitude curve), beats_c and beats_rejected_c\n"
+    "                 best_pressure_c (best_pressure_UNIT_c with --units), depth_c, position_c\n"
+    "                 (floating, middle, deep), peak_end_c (the pressure-amplitude curve), beats_c\n"
+    "                 and beats_rejected_c\n"
     "  --beats OUT.csv  one row per beat and pulse channel: its start, status, static pressure\n"
     "                 and every figure of its pulse diagram (--rate HZ for a plain stream)\n"
     "  --ph OUT.csv   the pressure-amplitude points, the binned curve and its best pressure\n";
@@ -524,6 +526,7 @@ int CDecodeRun::Run(IByteSource& stdinSource)
     if (!m_opts.dump && !m_opts.quiet && !m_opts.stats)
         decoder.AddListener(&printer);
     CDecodeStats stats(decoder, bCapture ? 0 : m_opts.rate);
+    stats.SetPressureUnits(m_opts.pressureUnits);
     if (m_opts.stats || m_opts.PulseExports())
         decoder.AddListener(&stats);
     CFrameCounter frames;
@@ -632,8 +635,8 @@ int CDecodeRun::Run(IByteSource& stdinSource)
         std::FILE* pOut = m_outputs.Create(*e.first, error);
         if (!pOut)
             return Fail(error);
-        const bool bWritten = e.second ? WriteBeatsCsv(pOut, stats.Analysis(), stats.EndUs())
-                                       : WritePressureCsv(pOut, stats.Analysis());
+        const bool bWritten = e.second ? WriteBeatsCsv(pOut, stats.Analysis(), stats.EndUs(), m_opts.pressureUnits)
+                                       : WritePressureCsv(pOut, stats.Analysis(), m_opts.pressureUnits);
         errno = 0;
         if (std::fclose(pOut) != 0 || !bWritten)
             return Fail("cannot write " + *e.first + ": " + std::strerror(errno ? errno : EIO));
@@ -784,8 +787,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options& opts, std::stri
         problem = "--csv, --edf and --notes need different files";
         return false;
     }
-    if (!opts.pressureUnits.AllCounts() && opts.csvPath.empty() && opts.edfPath.empty()) {
-        problem = "--units converts the pressures of --csv and --edf: it needs one of them";
+    if (!opts.pressureUnits.AllCounts() && opts.csvPath.empty() && opts.edfPath.empty() && !opts.stats
+        && !opts.PulseExports()) {
+        problem = "--units converts the pressures of --csv, --edf, --stats, --beats and --ph: it needs one of them";
         return false;
     }
     if (opts.rate > 0 && opts.edfPath.empty() && !opts.stats && !opts.PulseExports()) {

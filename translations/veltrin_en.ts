@@ -317,6 +317,14 @@
         <source>无法写入图像文件 %1。</source>
         <translation>Cannot write the image file %1.</translation>
     </message>
+    <message>
+        <source>最佳取法压力（%1）</source>
+        <translation>Best hold-down pressure (%1)</translation>
+    </message>
+    <message>
+        <source>计数</source>
+        <translation>counts</translation>
+    </message>
 </context>
 <context>
     <name>CRecordControl</name>
@@ -871,14 +879,6 @@ No viewer could be started to show it; please open it yourself.</translation>
         <translation>(from %1 into the recording; no 10 s were free of faults, this is the best stretch)</translation>
     </message>
     <message>
-        <source>平均脉搏波 · 通道 %1</source>
-        <translation>Averaged beat · channel %1</translation>
-    </message>
-    <message>
-        <source>压力-幅度曲线 · 通道 %1</source>
-        <translation>Pressure–amplitude curve · channel %1</translation>
-    </message>
-    <message>
         <source>脉搏波 1</source>
         <translation>Pulse 1</translation>
     </message>
@@ -909,6 +909,30 @@ No viewer could be started to show it; please open it yourself.</translation>
     <message>
         <source>心率（次/分）：浅色逐搏，深色为每 10 秒的中位数；横轴为分钟</source>
         <translation>Heart rate (/min): light beat by beat, dark the median of every 10 s; minutes across</translation>
+    </message>
+    <message>
+        <source>最佳取脉压力（%1）</source>
+        <translation>Best hold-down pressure (%1)</translation>
+    </message>
+    <message>
+        <source>平均脉搏波 · 通道 %1（毫秒，计数）</source>
+        <translation>Averaged beat · channel %1 (ms, counts)</translation>
+    </message>
+    <message>
+        <source>压力-幅度曲线 · 通道 %1（%2，计数）</source>
+        <translation>Pressure–amplitude · channel %1 (%2, counts)</translation>
+    </message>
+    <message>
+        <source>计数</source>
+        <translation>counts</translation>
+    </message>
+    <message>
+        <source>（峰在扫描低端）</source>
+        <translation> (low end)</translation>
+    </message>
+    <message>
+        <source>（峰在扫描高端）</source>
+        <translation> (high end)</translation>
     </message>
 </context>
 <context>

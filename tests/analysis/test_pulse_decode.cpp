@@ -5,10 +5,12 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 #include "capture_writer.h"
 #include "decode_tool.h"
@@ -186,4 +188,54 @@ TEST_F(PulseDecodeTest, RefusalsLeaveNoFileBehind)
     EXPECT_EQ(Decode({"--beats", unwritable, s_capture}, {}, out, err), 2);
     EXPECT_NE(err.find(unwritable), std::string::npos) << err;
     EXPECT_FALSE(Exists(unwritable) || Exists(unwritable + ".part"));
+}
+
+TEST_F(PulseDecodeTest, UnitsConvertTheStaticPressuresOfStatsBeatsAndPh)
+{
+    ASSERT_TRUE(s_error.empty()) << s_error;
+    std::string out, err;
+    const std::string beats = Out("ub.csv"), ph = Out("uph.csv");
+    const auto run = [&](std::vector<std::string> args) {
+        args.insert(args.end(), {"--stats", "--beats", beats, "--ph", ph, s_capture});
+        EXPECT_EQ(Decode(args, {}, out, err), 0) << err;
+        return std::make_tuple(ParseFields(out), ReadCsv(beats), ReadCsv(ph));
+    };
+    const auto [counts, countBeats, countPh] = run({});
+    const auto digits = [](const std::string& v) { return v.find('.') == std::string::npos ? 0 : int(v.size() - v.find('.') - 1); };
+    const struct {
+        const char* units;
+        const char* column;
+        const char* keys[3];
+        double scale[3];
+        int digits[3];  // of a best pressure; a beat's or a point's pressure has one more
+    } cases[] = {
+        {"1=mmHg:12.5,2=mmHg:12.5,3=mmHg:12.5", "pressure_mmHg",
+         {"best_pressure_mmHg_1", "best_pressure_mmHg_2", "best_pressure_mmHg_3"}, {12.5, 12.5, 12.5}, {1, 1, 1}},
+        {"1=kPa:93.75,3=g:3", "pressure_kPa|counts|g", {"best_pressure_kPa_1", "best_pressure_2", "best_pressure_g_3"},
+         {93.75, 1, 3}, {2, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.units);
+        const auto [f, unitBeats, unitPh] = run({"--units", c.units});
+        for (int ch = 0; ch < 3; ++ch) {
+            const std::string n = std::to_string(ch + 1), v = f.count(c.keys[ch]) ? f.at(c.keys[ch]) : "none";
+            EXPECT_EQ(digits(v), c.digits[ch]) << v;
+            EXPECT_NEAR(std::stod(v), std::stod(counts.at("best_pressure_" + n)) / c.scale[ch], 0.5 / c.scale[ch] + 0.5 * std::pow(10, -c.digits[ch]));
+            EXPECT_EQ(f.at("depth_" + n) + f.at("h1_" + n), counts.at("depth_" + n) + counts.at("h1_" + n));
+        }
+        // The same rows, only the pressure column renamed and in each channel's unit.
+        for (const auto& [pCounts, pUnits, col] : {std::make_tuple(&countBeats, &unitBeats, size_t(4)), std::make_tuple(&countPh, &unitPh, size_t(2))}) {
+            ASSERT_EQ(pUnits->size(), pCounts->size());
+            EXPECT_EQ((*pUnits)[0][col], c.column);
+            for (size_t r = 1; r < pUnits->size(); ++r) {
+                std::vector<std::string> a = (*pCounts)[r], b = (*pUnits)[r];
+                const int ch = std::stoi(a[0]) - 1;
+                EXPECT_NEAR(std::stod(b[col]), std::stod(a[col]) / c.scale[ch], 0.05 / c.scale[ch] + 0.05 * std::pow(10, -c.digits[ch]));
+                a[col] = b[col];
+                EXPECT_EQ(a, b) << r;
+            }
+        }
+    }
+    std::remove(beats.c_str());
+    std::remove(ph.c_str());
 }

@@ -11,6 +11,9 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "capture_reader.h"
 #include "console_app.h"
 #include "console_fixture.h"
@@ -21,10 +24,20 @@
 #include "signal_link.h"
 #include "sim_capture.h"
 #include "support/pty_pair.h"
+#include "units_settings.h"
 
 namespace {
 
 using namespace analysis;
+
+// The units a test sets are kept in a folder of this process's own, not in the user's settings.
+const std::string g_configHome = [] {
+    const std::string dir = (std::filesystem::temp_directory_path() / ("veltrin-pulse-" + std::to_string(::getpid()))).string();
+    std::filesystem::create_directories(dir);
+    ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    std::atexit([] { std::filesystem::remove_all(std::getenv("XDG_CONFIG_HOME")); });
+    return dir;
+}();
 
 class PulseWindowTest : public ConsoleTest {
 protected:
@@ -222,6 +235,37 @@ TEST_F(PulseWindowTest, ShowsTheLibrarysFiguresOfAReplayedSweep)
         EXPECT_EQ(pWnd->ValueOf(QStringLiteral("最佳取法压力"), c), QStringLiteral("—"));
     }
     EXPECT_EQ(pWnd->ValueOf(QStringLiteral("h1 主波幅度"), 1), strH1);
+    m_dlg.done(0);
+}
+
+TEST_F(PulseWindowTest, BestPressureFollowsTheUnitsSet)
+{
+    Replay(66);
+    CPulseWindow* pWnd = OpenWindow();
+    auto* pUnits = m_dlg.findChild<CUnitSettings*>();
+    ASSERT_TRUE(pWnd && pUnits);
+    // The unit in the label when the channels share it, else after each value; counts again last.
+    const struct {
+        const char* units;
+        const char* label;
+        const char* after[PULSE_CHANNELS];
+    } cases[] = {
+        {"1=mmHg:12.5,2=mmHg:12.5,3=mmHg:12.5", "最佳取法压力（mmHg）", {"", "", ""}},
+        {"1=kPa:93.75,3=g:3", "最佳取法压力", {" kPa", " 计数", " g"}},
+        {"1=counts:1", "最佳取法压力", {"", "", ""}},
+    };
+    for (const auto& c : cases) {
+        units::PressureUnits u;
+        ASSERT_TRUE(units::ParseUnits(c.units, u) && pUnits->Set(u));
+        for (int ch = 0; ch < PULSE_CHANNELS; ++ch) {
+            const std::optional<double> best = m_own.Analysis().PressureCurveOf(ch).bestPressure;
+            EXPECT_EQ(pWnd->ValueOf(QString::fromUtf8(c.label), ch),
+                      best ? QString::number(*best / u.ch[ch].scale, 'f', u.ch[ch].Digits(0)) + QString::fromUtf8(c.after[ch])
+                           : QStringLiteral("—"))
+                << c.units << ", channel " << ch + 1;
+        }
+        EXPECT_TRUE(pWnd->TableText().contains(QStringLiteral("\n%1\t").arg(QString::fromUtf8(c.label)))) << c.units;
+    }
     m_dlg.done(0);
 }
 
