@@ -31,7 +31,7 @@ constexpr size_t READ_PIECE = 1 << 16;
 
 const char USAGE[] =
     "usage: sensor-decode [--chunk N] [--csv OUT.csv] [--edf OUT.edf [--rate HZ] [--merge-bad MS]]\n"
-    "                     [--notes OUT.csv] [--units SPEC] [--dump] [--partial] [--quiet]\n"
+    "                     [--notes OUT.csv] [--units LIST] [--dump] [--partial] [--quiet]\n"
     "                     [--stats [--rate HZ]] [--beats OUT.csv] [--ph OUT.csv] [FILE]\n"
     "Decodes a sensor session with the console's receive ring and frame decoder. FILE (or\n"
     "standard input when FILE is absent or -) is a capture, recognised by its header, or a plain\n"
@@ -54,8 +54,8 @@ const char USAGE[] =
     "  --merge-bad MS stretches of missing samples closer than MS milliseconds are marked by one\n"
     "                 EDF+ annotation, \"BAD n missing samples in m\" (default 100; 0: each apart)\n"
     "  --notes OUT.csv the capture's notes (markers): time_s,sample,text\n"
-    "  --units SPEC   the static pressures of --csv, --edf, --beats and --ph and the best\n"
-    "                 hold-down pressures of --stats in units: SPEC is 1=UNIT:SCALE,2=...,3=...\n"
+    "  --units LIST   the static pressures of --csv, --edf, --beats and --ph and the best\n"
+    "                 hold-down pressures of --stats in units: LIST is 1=UNIT:SCALE,2=...,3=...\n"
     "                 (SCALE in counts per unit, e.g. 1=mmHg:12.5), or \"kept\" for the units the\n"
     "                 console keeps (its settings file, ~/.config/Veltrin/Veltrin.conf)\n"
     "  --dump         print the capture's records (time, direction, bytes in hex; a note's text)\n"
