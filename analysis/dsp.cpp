@@ -45,6 +45,55 @@ CBiquad CBiquad::HighPass(double fs, double fc)
     return f;
 }
 
+std::vector<double> SavitzkyGolayWeights(int half, int order, int deriv)
+{
+    half = std::max(half, 1);
+    order = std::clamp(order, deriv, 2 * half);
+    const int n = order + 1;
+    // The normal equations in u / half, which keeps them well conditioned for long windows.
+    std::vector<double> a(static_cast<size_t>(n * (n + 1)), 0.0);  // n rows of n + 1 (the right side)
+    auto cell = [&](int r, int c) -> double& { return a[static_cast<size_t>(r * (n + 1) + c)]; };
+    for (int u = -half; u <= half; ++u) {
+        const double s = static_cast<double>(u) / half;
+        double pr = 1;
+        for (int r = 0; r < n; ++r, pr *= s) {
+            double pc = 1;
+            for (int c = 0; c < n; ++c, pc *= s)
+                cell(r, c) += pr * pc;
+        }
+    }
+    cell(deriv, n) = 1;
+    // Gauss-Jordan with partial pivoting; the matrix is symmetric positive definite.
+    for (int c = 0; c < n; ++c) {
+        int pivot = c;
+        for (int r = c + 1; r < n; ++r)
+            if (std::fabs(cell(r, c)) > std::fabs(cell(pivot, c)))
+                pivot = r;
+        for (int k = 0; k <= n; ++k)
+            std::swap(cell(c, k), cell(pivot, k));
+        for (int r = 0; r < n; ++r) {
+            if (r == c)
+                continue;
+            const double f = cell(r, c) / cell(c, c);
+            for (int k = c; k <= n; ++k)
+                cell(r, k) -= f * cell(c, k);
+        }
+    }
+    double factorial = 1;
+    for (int k = 2; k <= deriv; ++k)
+        factorial *= k;
+    const double scale = factorial / std::pow(static_cast<double>(half), deriv);
+    std::vector<double> w(static_cast<size_t>(2 * half + 1));
+    for (int u = -half; u <= half; ++u) {
+        const double s = static_cast<double>(u) / half;
+        double p = 1, sum = 0;
+        for (int r = 0; r < n; ++r, p *= s)
+            sum += cell(r, n) / cell(r, r) * p;
+        w[static_cast<size_t>(u + half)] = sum * scale;
+    }
+    return w;
+}
+
 double MedianOf(std::vector<double>& values)
 {
     if (values.empty())

@@ -106,6 +106,10 @@ double PeakOffset(F y, int m)
     return offset < -m ? -m : (offset > m ? m : offset);
 }
 
+// Savitzky-Golay weights over 2 * half + 1 samples: the value (deriv 0) or a derivative (deriv 1
+// or 2, per sample^deriv) at the centre of the least-squares polynomial of the given order.
+std::vector<double> SavitzkyGolayWeights(int half, int order, int deriv);
+
 // Median of the values (reorders them); 0 for none.
 double MedianOf(std::vector<double>& values);
 

@@ -10,13 +10,17 @@ namespace {
 // Time from `then` to `now`; 0 if a clock was set back.
 uint64_t Elapsed(uint64_t now, uint64_t then) { return now > then ? now - then : 0; }
 
+// Frames this close to the first of a stretch came with it in one burst.
+constexpr uint64_t BURST_US = 2000;
+
 } // namespace
 
 CLinkMonitor::CLinkMonitor(double dKeepS) : m_signal(dKeepS) {}
 
-uint64_t CLinkMonitor::Now()
+uint64_t CLinkMonitor::Now() const
 {
-    return Platform().GetMicroseconds();
+    const uint64_t us = Platform().GetMicroseconds();
+    return m_dTimeScale == 1 ? us : static_cast<uint64_t>(static_cast<double>(us) * m_dTimeScale);
 }
 
 void CLinkMonitor::PortOpened(uint64_t tUs)
@@ -29,6 +33,8 @@ void CLinkMonitor::PortOpened(uint64_t tUs)
     m_bHaveBad = false;
     m_bUnanswered = false;
     m_recent.clear();
+    m_bObserving = false;
+    m_bObservingEnded = false;
     m_signal.Reset();
 }
 
@@ -43,6 +49,14 @@ void CLinkMonitor::DataFrame(uint64_t tUs, const uint8_t block[17], bool bCheckO
     m_bHaveFrame = true;
     m_qwLastFrameUs = tUs;
     m_bUnanswered = false;  // a data frame answers any command
+    if (!m_bObserving) {
+        m_bObserving = true;
+        m_bObservingEnded = false;
+        m_qwObserveStartUs = tUs;
+        m_qwObserveFrames = 0;
+    } else if (Elapsed(tUs, m_qwObserveStartUs) > BURST_US) {
+        ++m_qwObserveFrames;
+    }
     if (!m_recent.empty() && m_recent.back().first == tUs)
         ++m_recent.back().second;
     else
@@ -60,7 +74,10 @@ void CLinkMonitor::DataFrame(uint64_t tUs, const uint8_t block[17], bool bCheckO
     const int pulse[PULSE_CHANNELS] = {proto::BlockWordAt(block, proto::WORD_PULSE1),
                                        proto::BlockWordAt(block, proto::WORD_PULSE2),
                                        proto::BlockWordAt(block, proto::WORD_PULSE3)};
-    m_signal.AddFrame(tUs, proto::BlockWordAt(block, proto::WORD_ECG), pulse);
+    const int pressure[PULSE_CHANNELS] = {proto::BlockWordAt(block, proto::WORD_STATIC1),
+                                          proto::BlockWordAt(block, proto::WORD_STATIC2),
+                                          proto::BlockWordAt(block, proto::WORD_STATIC3)};
+    m_signal.AddFrame(tUs, proto::BlockWordAt(block, proto::WORD_ECG), pulse, pressure);
 }
 
 void CLinkMonitor::BytesSkipped(uint64_t qwCount)
@@ -97,6 +114,15 @@ void CLinkMonitor::CommandUnanswered()
     m_bUnanswered = true;
 }
 
+void CLinkMonitor::StopAck(uint64_t tUs)
+{
+    if (!m_bObserving)
+        return;
+    m_bObserving = false;
+    m_bObservingEnded = true;
+    m_qwObserveEndUs = tUs;
+}
+
 LinkFigures CLinkMonitor::Link(uint64_t nowUs) const
 {
     LinkFigures fig = m_counts;
@@ -109,6 +135,11 @@ LinkFigures CLinkMonitor::Link(uint64_t nowUs) const
     fig.dFrameRate = static_cast<double>(recent) * 1e6 / FRAME_RATE_WINDOW_US;
     if (m_bOpen && nowUs > m_qwOpenUs)
         fig.frameRateSinceOpen = static_cast<double>(m_counts.qwFrames) * 1e6 / static_cast<double>(nowUs - m_qwOpenUs);
+    if (m_bObserving || m_bObservingEnded) {
+        const uint64_t span = Elapsed(m_bObserving ? nowUs : m_qwObserveEndUs, m_qwObserveStartUs);
+        if (span > 0)
+            fig.frameRateSinceObserving = static_cast<double>(m_qwObserveFrames) * 1e6 / static_cast<double>(span);
+    }
     if (m_bHaveFrame && nowUs >= m_qwLastFrameUs)
         fig.sinceLastFrameS = static_cast<double>(nowUs - m_qwLastFrameUs) / 1e6;
     return fig;
@@ -139,5 +170,6 @@ void CLinkMonitor::OnBytesSkipped(int nCount) { BytesSkipped(nCount > 0 ? static
 void CLinkMonitor::OnFramesDestroyed(int nCount) { FramesDestroyed(nCount > 0 ? static_cast<uint64_t>(nCount) : 0); }
 void CLinkMonitor::OnCommandResent() { CommandResent(); }
 void CLinkMonitor::OnCommandUnanswered() { CommandUnanswered(); }
+void CLinkMonitor::OnStopAck() { StopAck(Now()); }
 
 } // namespace analysis

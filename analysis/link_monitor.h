@@ -31,6 +31,9 @@ struct LinkFigures {
     bool bPortOpen = false;
     double dFrameRate = 0;                   // data frames a second over the last second
     std::optional<double> frameRateSinceOpen;
+    // Data frames a second since observing began (the first data frame after the port opened
+    // or the sensor acknowledged a stop), up to now or to the stop that ended it.
+    std::optional<double> frameRateSinceObserving;
     uint64_t qwFrames = 0;                   // counts since the port opened
     uint64_t qwBadCheck = 0;
     uint64_t qwSkippedBytes = 0;
@@ -55,6 +58,7 @@ public:
     void CommandSent(uint64_t tUs);       // every frame sent, repeats included
     void CommandResent();                 // the frame just sent repeats an unanswered command
     void CommandUnanswered();
+    void StopAck(uint64_t tUs);
 
     LinkFigures Link(uint64_t nowUs) const;
     LinkLight Light(uint64_t nowUs) const;
@@ -64,6 +68,12 @@ public:
     }
     const CSignalAnalysis& Analysis() const { return m_signal; }
     CSignalAnalysis& Analysis() { return m_signal; }
+
+    // The monitor's clock: the platform's microseconds times the time scale. A replay sets
+    // its speed as the scale, so that rates and times are those of the capture.
+    uint64_t Now() const;
+    void SetTimeScale(double dScale) { m_dTimeScale = dScale > 0 ? dScale : 1; }
+    double TimeScale() const { return m_dTimeScale; }
 
     // --- ILinkObserver ----------------------------------------------------------------------
     void OnPortOpened(int nPort, const std::string& strPath, const std::string& strSettings) override;
@@ -75,9 +85,10 @@ public:
     void OnFramesDestroyed(int nCount) override;
     void OnCommandResent() override;
     void OnCommandUnanswered() override;
+    void OnStopAck() override;
 
 private:
-    static uint64_t Now();
+    double m_dTimeScale = 1;
 
     CSignalAnalysis m_signal;
     bool m_bOpen = false;
@@ -89,6 +100,13 @@ private:
     bool m_bHaveBad = false;
     uint64_t m_qwLastBadUs = 0;
     bool m_bUnanswered = false;    // the last command was given up; cleared by a frame or a new command
+    // The current (or last) stretch of observing: its first frame's time, the frames after the
+    // burst that brought it, and when a stop ended it.
+    bool m_bObserving = false;
+    bool m_bObservingEnded = false;
+    uint64_t m_qwObserveStartUs = 0;
+    uint64_t m_qwObserveEndUs = 0;
+    uint64_t m_qwObserveFrames = 0;
     // Data frames of the last second: arrival times with a count each (frames come in bursts).
     std::deque<std::pair<uint64_t, uint32_t>> m_recent;
 };

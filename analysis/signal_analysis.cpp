@@ -20,15 +20,22 @@ constexpr uint64_t MAX_FILLED_SLOTS = 65536; // lost frames filled in at one tim
 } // namespace
 
 struct CSignalAnalysis::Detectors {
-    explicit Detectors(double fs) : qrs(fs), feet{CPulseFootFinder(fs), CPulseFootFinder(fs), CPulseFootFinder(fs)} {}
+    explicit Detectors(double fs)
+        : qrs(fs), feet{CPulseFootFinder(fs), CPulseFootFinder(fs), CPulseFootFinder(fs)},
+          meters{CBeatMeter(fs), CBeatMeter(fs), CBeatMeter(fs)}
+    {
+    }
     void Add(const Sample& s)
     {
         qrs.Add(s.ecg);
-        for (int c = 0; c < PULSE_CHANNELS; ++c)
+        for (int c = 0; c < PULSE_CHANNELS; ++c) {
+            meters[c].Add(s.pulse[c], s.pressure[c], s.bMissing);
             feet[c].Add(s.pulse[c]);
+        }
     }
     CQrsDetector qrs;
     CPulseFootFinder feet[PULSE_CHANNELS];
+    CBeatMeter meters[PULSE_CHANNELS];  // fed the same samples: the feet's positions are theirs
 };
 
 CSignalAnalysis::CSignalAnalysis(double dKeepS) : m_dKeepS(dKeepS) {}
@@ -47,14 +54,26 @@ void CSignalAnalysis::Reset()
     m_rWaves.clear();
     for (auto& feet : m_feet)
         feet.clear();
+    for (auto& beats : m_beats)
+        beats.clear();
+    RestartPressureCurves();
 }
 
-void CSignalAnalysis::AddFrame(uint64_t tUs, int ecg, const int pulse[PULSE_CHANNELS])
+void CSignalAnalysis::RestartPressureCurves()
+{
+    for (auto& points : m_pressurePoints)
+        points.clear();
+}
+
+void CSignalAnalysis::AddFrame(uint64_t tUs, int ecg, const int pulse[PULSE_CHANNELS],
+                               const int pressure[PULSE_CHANNELS])
 {
     Sample s;
     s.ecg = ecg;
-    for (int c = 0; c < PULSE_CHANNELS; ++c)
+    for (int c = 0; c < PULSE_CHANNELS; ++c) {
         s.pulse[c] = pulse[c];
+        s.pressure[c] = pressure ? pressure[c] : 0;
+    }
     AddSlot(tUs, &s);
 }
 
@@ -122,12 +141,16 @@ void CSignalAnalysis::AddSlot(uint64_t tUs, const Sample* pSample)
             const double w = static_cast<double>(i) / static_cast<double>(gap + 1);
             Sample fill;
             fill.ecg = from.ecg + w * (pSample->ecg - from.ecg);
-            for (int c = 0; c < PULSE_CHANNELS; ++c)
+            for (int c = 0; c < PULSE_CHANNELS; ++c) {
                 fill.pulse[c] = from.pulse[c] + w * (pSample->pulse[c] - from.pulse[c]);
+                fill.pressure[c] = from.pressure[c] + w * (pSample->pressure[c] - from.pressure[c]);
+            }
+            fill.bMissing = true;
             Hand(fill);
         }
         Hand(*pSample);
         m_last = *pSample;
+        m_last.bMissing = false;
         m_bHaveLast = true;
     }
 
@@ -201,9 +224,20 @@ void CSignalAnalysis::Collect()
     for (int c = 0; c < PULSE_CHANNELS; ++c) {
         for (const CPulseFootFinder::Foot& f : m_pDet->feet[c].Found()) {
             m_feet[c].push_back(Mark{m_nRun, base + f.dPos, f.bValid});
+            m_pDet->meters[c].Foot(f.dPos, f.bValid);
             bNew = true;
         }
         m_pDet->feet[c].Found().clear();
+        for (MeasuredBeat& b : m_pDet->meters[c].Found()) {
+            b.startPos += base;
+            if (b.Valid()) {
+                if (m_pressurePoints[c].size() >= PH_MAX_POINTS)
+                    m_pressurePoints[c].pop_front();
+                m_pressurePoints[c].push_back(PressurePoint{b.pressure, b.values[PF_H1]});
+            }
+            m_beats[c].push_back(Beat{m_nRun, m_dDetFs, std::move(b)});
+        }
+        m_pDet->meters[c].Found().clear();
     }
     if (bNew)
         Prune();
@@ -226,6 +260,12 @@ void CSignalAnalysis::Prune()
         prune(feet);
         if (!feet.empty())
             oldest = std::min(oldest, feet.front().run);
+    }
+    for (auto& beats : m_beats) {
+        while (!beats.empty() && TimeUs(Mark{beats.front().run, beats.front().beat.startPos, true}) < cut)
+            beats.pop_front();
+        if (!beats.empty())
+            oldest = std::min(oldest, beats.front().run);
     }
     while (m_clocks.size() > 1 && m_clocks.front().id < oldest)
         m_clocks.pop_front();
@@ -335,6 +375,63 @@ SignalFigures CSignalAnalysis::Figures(uint64_t nowUs, double dWindowS) const
             fig.pttMs[c] = MedianOf(transits);
     }
     return fig;
+}
+
+MeasuredBeat CSignalAnalysis::Timed(const Beat& b) const
+{
+    MeasuredBeat m = b.beat;
+    m.startUs = TimeUs(Mark{b.run, b.beat.startPos, true});
+    // The detectors keep the rate they started with; the run's clock has measured it since
+    // over a longer time.
+    const RunClock* pClock = ClockOf(b.run);
+    if (pClock && pClock->fs > 0 && b.fs > 0) {
+        const double k = b.fs / pClock->fs;
+        for (int f : {PF_T, PF_T1, PF_T3, PF_T4, PF_T5, PF_W, PF_AS, PF_AD})
+            m.values[f] *= k;
+        for (double* p : {&m.points.t1, &m.points.t3, &m.points.t4, &m.points.tD, &m.points.w0, &m.points.w1})
+            *p *= k;
+    }
+    return m;
+}
+
+PulseDiagram CSignalAnalysis::PulseDiagramOf(int c, uint64_t nowUs, double dWindowS) const
+{
+    if (c < 0 || c >= PULSE_CHANNELS)
+        return PulseDiagram();
+    const double now = static_cast<double>(nowUs);
+    const double cut = dWindowS > 0 ? now - dWindowS * 1e6 : -std::numeric_limits<double>::infinity();
+    std::vector<MeasuredBeat> beats;
+    for (const Beat& b : m_beats[c]) {
+        const double t = TimeUs(Mark{b.run, b.beat.startPos, true});
+        if (t >= cut && t <= now)
+            beats.push_back(Timed(b));
+    }
+    std::vector<const MeasuredBeat*> pointers;
+    for (const MeasuredBeat& b : beats)
+        pointers.push_back(&b);
+    return SummariseBeats(pointers);
+}
+
+std::vector<MeasuredBeat> CSignalAnalysis::BeatsOf(int c) const
+{
+    std::vector<MeasuredBeat> beats;
+    if (c < 0 || c >= PULSE_CHANNELS)
+        return beats;
+    for (const Beat& b : m_beats[c])
+        beats.push_back(Timed(b));
+    return beats;
+}
+
+std::vector<PressurePoint> CSignalAnalysis::PressurePointsOf(int c) const
+{
+    if (c < 0 || c >= PULSE_CHANNELS)
+        return {};
+    return std::vector<PressurePoint>(m_pressurePoints[c].begin(), m_pressurePoints[c].end());
+}
+
+PressureCurve CSignalAnalysis::PressureCurveOf(int c) const
+{
+    return FitPressureCurve(PressurePointsOf(c));
 }
 
 } // namespace analysis

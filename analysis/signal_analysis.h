@@ -8,7 +8,9 @@
 // whole frames that bytes dropped by the receive ring would have held; bytes merely passed over
 // (garbage on the line) take no slot.
 // A pause of more than a second starts a new run: the detectors start afresh, and no interval
-// is measured across the pause.
+// is measured across the pause. Each pulse channel's beats are measured for its pulse diagram
+// (pulse_diagram.h) and give the points of its pressure-amplitude curve (pressure_curve.h);
+// a beat that holds a filled-in slot is rejected.
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -16,6 +18,8 @@
 #include <vector>
 
 #include "hrv.h"
+#include "pressure_curve.h"
+#include "pulse_diagram.h"
 #include "pulse_foot.h"
 #include "qrs_detector.h"
 
@@ -29,6 +33,7 @@ constexpr double MAX_RATE_BPM = 220;
 constexpr double MIN_SAMPLE_RATE_HZ = 50;  // slower streams are not analysed
 constexpr uint64_t RUN_GAP_US = 1000000;   // a pause this long ends a run
 constexpr double MAX_TRANSIT_S = 1.0;      // a pulse foot further than this after an R wave is not its own
+constexpr size_t PH_MAX_POINTS = 20000;    // pressure-amplitude points kept per channel, the latest
 
 struct SignalFigures {
     std::optional<double> heartRate;                  // beats a minute
@@ -44,8 +49,10 @@ public:
     CSignalAnalysis(const CSignalAnalysis&) = delete;
     CSignalAnalysis& operator=(const CSignalAnalysis&) = delete;
 
-    // A data frame's ECG and pulse waves, arrived at tUs (microseconds, any fixed origin).
-    void AddFrame(uint64_t tUs, int ecg, const int pulse[PULSE_CHANNELS]);
+    // A data frame's ECG and pulse waves, arrived at tUs (microseconds, any fixed origin), and
+    // the pulse channels' static pressures (none: taken as 0).
+    void AddFrame(uint64_t tUs, int ecg, const int pulse[PULSE_CHANNELS],
+                  const int pressure[PULSE_CHANNELS] = nullptr);
     // A data frame whose values cannot be used (failed check): it keeps its slot in time.
     void AddUnusableFrame(uint64_t tUs);
     // Bytes dropped since the last frame (the receive ring overflowed): whole frames among them,
@@ -57,7 +64,7 @@ public:
     void NoteSkippedBytes(uint64_t qwBytes);
     // Data frames destroyed on the line since the last frame (their header hit).
     void NoteDestroyedFrames(uint64_t qwFrames);
-    // Forgets everything (the port was opened anew).
+    // Forgets everything (the port was opened anew); the pressure-amplitude curves start again.
     void Reset();
     // The sample rate when it is known beforehand (a byte stream without times): slots are
     // placed by it instead of by the arrival times. 0 measures it again.
@@ -78,10 +85,25 @@ public:
     // of the frames' times; for the heart-rate variability of a whole recording.
     std::vector<BeatTime> RWaves() const;
 
+    // --- pulse diagram and pressure-amplitude curve, pulse channel c (0..2) ------------------
+    // The pulse diagram over the beats of the last dWindowS seconds up to nowUs; dWindowS <= 0:
+    // every beat kept.
+    PulseDiagram PulseDiagramOf(int c, uint64_t nowUs, double dWindowS = FIGURE_WINDOW_S) const;
+    // Every beat kept, oldest first, with its time.
+    std::vector<MeasuredBeat> BeatsOf(int c) const;
+    // The points of the pressure-amplitude curve since it last started, oldest first, and the
+    // curve they give.
+    std::vector<PressurePoint> PressurePointsOf(int c) const;
+    PressureCurve PressureCurveOf(int c) const;
+    // Starts the pressure-amplitude curves of all channels again.
+    void RestartPressureCurves();
+
 private:
     struct Sample {
         double ecg = 0;
         double pulse[PULSE_CHANNELS] = {0, 0, 0};
+        double pressure[PULSE_CHANNELS] = {0, 0, 0};
+        bool bMissing = false;  // filled in for a frame that could not be used or was lost
     };
     // Slot s of run `id` lies at t0 + (s - s0) / fs seconds.
     struct RunClock {
@@ -95,6 +117,11 @@ private:
         double pos = 0;   // slot, fractional
         bool valid = false;
     };
+    struct Beat {
+        int run = 0;
+        double fs = 0;      // the sample rate it was measured at
+        MeasuredBeat beat;  // startPos: slot of its foot
+    };
     struct Detectors;
 
     void AddSlot(uint64_t tUs, const Sample* pSample);
@@ -106,6 +133,8 @@ private:
     const RunClock* ClockOf(int run) const;
     double TimeUs(const Mark& m) const;
     std::optional<double> RateOf(const std::deque<Mark>& marks, double cutUs, double nowUs) const;
+    // The beat with its time, and its durations by the run's rate as measured now.
+    MeasuredBeat Timed(const Beat& b) const;
 
     double m_dKeepS;
     double m_dKnownRate = 0;
@@ -131,6 +160,8 @@ private:
     std::deque<RunClock> m_clocks;
     std::deque<Mark> m_rWaves;
     std::deque<Mark> m_feet[PULSE_CHANNELS];
+    std::deque<Beat> m_beats[PULSE_CHANNELS];
+    std::deque<PressurePoint> m_pressurePoints[PULSE_CHANNELS];
 };
 
 } // namespace analysis

@@ -49,6 +49,7 @@ struct Options {
     double rate = SIM_MAX_RATE;
     bool pageFlip = true;
     bool scrolling = true;
+    bool review = false;  // page flip without and with the review window following
     bool faults = false;
     bool floor = false;
     int rounds = 3;
@@ -70,7 +71,9 @@ void Usage(std::FILE* f)
         "Exits 1 when a frame is lost or an unexpected message box appeared, 2 on a usage error.\n\n"
         "  --seconds S     measured time per mode (default 60)\n"
         "  --warmup S      time before measuring starts (default 5)\n"
-        "  --mode M        page-flip, scrolling or both (default both; page-flip with --faults)\n"
+        "  --mode M        page-flip, scrolling or both (default both; page-flip with --faults);\n"
+        "                  review: page flip without, then with the review window open and\n"
+        "                  following, and the difference in CPU: the review window's cost\n"
         "  --rate N        data frames a second (default the line's maximum, %.0f)\n"
         "  --faults        fault soak: corrupt frames and garbage on the line, the sensor\n"
         "                  unplugged and plugged back --replugs times; checks that every good\n"
@@ -358,11 +361,8 @@ public:
     Soak(const Options& opts, std::string dir, std::string self)
         : m_opts(opts), m_dir(std::move(dir)), m_self(std::move(self)) {}
 
-    // CPU of the last run, percent of one core.
-    double LastCpuPercent() const { return m_dLastCpu; }
-
     // True when the run completed and nothing was lost.
-    bool Run(const char* mode, bool scroll)
+    bool Run(const char* mode, bool scroll, bool openReview = false)
     {
         const std::string link = m_dir + "/sensor";
         const std::string report = m_dir + std::string("/report-") + mode;
@@ -375,6 +375,8 @@ public:
         std::vector<std::string> args{"--com", "1=" + link, "--auto-observe", "--diag-report", report};
         if (scroll)
             args.push_back("--scroll");
+        if (openReview)
+            args.push_back("--open-review");
         if (!console.Start(m_opts.console, args, errPath))
             return Fail("cannot start the console");
         auto observing = [](const Report& r) { return Num(r, "good_since_open") > 0; };
@@ -434,8 +436,8 @@ public:
                     ULL(sent), ULL(goodSent), ULL(st.framesDropped));
         std::printf("  frames decoded          %llu good, %.0f bad checks\n", ULL(decoded), Num(rEnd, "bad_checks"));
         std::printf("  frames lost             %lld\n", static_cast<long long>(lost));
-        m_dLastCpu = 100.0 * (cpu1 - cpu0) / wall;
-        std::printf("  console CPU             %.2f %% of one core over %.1f s\n", m_dLastCpu, wall);
+        m_dLastCpuPercent = 100.0 * (cpu1 - cpu0) / wall;
+        std::printf("  console CPU             %.2f %% of one core over %.1f s\n", m_dLastCpuPercent, wall);
         std::printf("  waveform paints         %.1f a second\n", paintsPerS);
         std::printf("  longest gap             %.1f ms between paints while data flowed\n", gapMax);
         std::printf("  resident memory         %.0f KiB at start, %.0f KiB at end (%+.0f KiB)\n",
@@ -453,6 +455,9 @@ public:
             Cat(errPath);
         return true;
     }
+
+    // CPU of the last run (the console's, or the floor reader's), percent of one core.
+    double LastCpuPercent() const { return m_dLastCpuPercent; }
 
     // The floor reader on the same stream; true when it read every frame sent.
     bool RunFloor()
@@ -485,11 +490,11 @@ public:
         in >> bytes;
         const int64_t lost = static_cast<int64_t>(st.framesSent) + static_cast<int64_t>(st.framesDropped)
                            - static_cast<int64_t>(bytes / proto::DATA_FRAME_LEN);
-        m_dLastCpu = 100.0 * (cpu1 - cpu0) / wall;
+        m_dLastCpuPercent = 100.0 * (cpu1 - cpu0) / wall;
         std::printf("floor (a plain reader)\n");
         std::printf("  frames sent             %llu, %llu bytes read\n", ULL(st.framesSent), bytes);
         std::printf("  frames lost             %lld\n", static_cast<long long>(std::max<int64_t>(lost, 0)));
-        std::printf("  reader CPU              %.2f %% of one core over %.1f s\n", m_dLastCpu, wall);
+        std::printf("  reader CPU              %.2f %% of one core over %.1f s\n", m_dLastCpuPercent, wall);
         std::fflush(stdout);
         if (!WIFEXITED(reader.Status()) || WEXITSTATUS(reader.Status()) != 0)
             return Fail("the floor reader failed", m_dir + "/floor.err");
@@ -577,7 +582,7 @@ private:
     std::string m_logPath;
     std::string m_self;          // this tool, which is also the floor reader
     double m_rssAfterFirst = 0;  // fault soak: once the first loss and reopening are done
-    double m_dLastCpu = 0;
+    double m_dLastCpuPercent = 0;
 };
 
 } // namespace
@@ -661,9 +666,10 @@ int main(int argc, char** argv)
         } else if (a == "--mode") {
             modeGiven = true;
             const std::string m = value();
+            opts.review = m == "review";
             opts.pageFlip = m == "page-flip" || m == "both";
             opts.scrolling = m == "scrolling" || m == "both";
-            ok = opts.pageFlip || opts.scrolling;
+            ok = opts.pageFlip || opts.scrolling || opts.review;
         } else if (a == "--faults") {
             opts.faults = true;
         } else if (a == "--floor") {
@@ -729,6 +735,13 @@ int main(int argc, char** argv)
             ok = soak.Run("page-flip", false) && ok;
         if (opts.scrolling)
             ok = soak.Run("scrolling", true) && ok;
+        if (opts.review) {
+            ok = soak.Run("page-flip", false) && ok;
+            const double without = soak.LastCpuPercent();
+            ok = soak.Run("page-flip+review", false, true) && ok;
+            std::printf("review window           %+.2f %% of one core (%.2f %% with it, %.2f %% without)\n",
+                        soak.LastCpuPercent() - without, soak.LastCpuPercent(), without);
+        }
     }
     // The working directory goes only when everything passed; otherwise it is kept for a look.
     if (ok) {

@@ -60,7 +60,35 @@ bool Digits(const char* p, int n, int& out)
     return true;
 }
 
+// Header keys of the settings at the start, in the order of SettingsAtStart.
+const char* const GAIN_KEYS[START_GAINS] = {"gain_pulse_1", "gain_pulse_2", "gain_pulse_3", "gain_ecg", "gain_volume"};
+const char* const GAIN_NAMES[START_GAINS] = {"pulse 1", "pulse 2", "pulse 3", "ECG", "volume"};
+const char* const COEFFICIENT_KEYS[START_COEFFICIENTS] = {"coefficient_1", "coefficient_2", "coefficient_3"};
+
 } // namespace
+
+std::string CutUtf8(const std::string& text, size_t nMax)
+{
+    if (text.size() <= nMax)
+        return text;
+    size_t n = nMax;
+    // Back over continuation bytes to the start of the character that would be split.
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+        --n;
+    return text.substr(0, n);
+}
+
+std::vector<std::string> DescribeSettings(const SettingsAtStart& settings)
+{
+    std::vector<std::string> lines;
+    if (!settings.known)
+        return lines;
+    for (int g = 0; g < START_GAINS; ++g)
+        lines.push_back(std::string("gain ") + GAIN_NAMES[g] + " = " + std::to_string(settings.gains[g]));
+    for (int c = 0; c < START_COEFFICIENTS; ++c)
+        lines.push_back("coefficient " + std::to_string(c + 1) + " = " + settings.coefficients[c]);
+    return lines;
+}
 
 std::vector<uint8_t> EncodeHeader(const CaptureHeader& header)
 {
@@ -71,6 +99,12 @@ std::vector<uint8_t> EncodeHeader(const CaptureHeader& header)
     text += "settings=" + OneLine(header.settings) + "\n";
     if (!header.writer.empty())
         text += "writer=" + OneLine(header.writer) + "\n";
+    if (header.atStart.known) {
+        for (int g = 0; g < START_GAINS; ++g)
+            text += std::string(GAIN_KEYS[g]) + "=" + std::to_string(header.atStart.gains[g]) + "\n";
+        for (int c = 0; c < START_COEFFICIENTS; ++c)
+            text += std::string(COEFFICIENT_KEYS[c]) + "=" + OneLine(header.atStart.coefficients[c]) + "\n";
+    }
     if (text.size() > MAX_HEADER_TEXT)
         text.resize(MAX_HEADER_TEXT);
 
@@ -115,6 +149,18 @@ void ParseHeaderText(const std::string& text, CaptureHeader& header)
             header.settings = value;
         else if (key == "writer")
             header.writer = value;
+        for (int g = 0; g < START_GAINS; ++g) {
+            if (key == GAIN_KEYS[g]) {
+                header.atStart.gains[g] = std::atoi(value.c_str());
+                header.atStart.known = true;
+            }
+        }
+        for (int c = 0; c < START_COEFFICIENTS; ++c) {
+            if (key == COEFFICIENT_KEYS[c]) {
+                header.atStart.coefficients[c] = value;
+                header.atStart.known = true;
+            }
+        }
     }
 }
 

@@ -12,7 +12,9 @@ namespace capture {
 // "\x89VCAP\r\n\x1A": a non-ASCII first byte and a CR LF catch files mangled as text.
 constexpr uint8_t MAGIC[8] = {0x89, 'V', 'C', 'A', 'P', 0x0D, 0x0A, 0x1A};
 constexpr size_t MAGIC_LEN = sizeof MAGIC;
-constexpr uint16_t FORMAT_VERSION = 1;
+// Version 2 adds the note record; version 1 files are read as they always were.
+constexpr uint16_t FORMAT_VERSION = 2;
+constexpr uint16_t OLDEST_FORMAT_VERSION = 1;
 // Magic, version (u16) and header text length (u16), all before the text.
 constexpr size_t FIXED_HEADER_LEN = MAGIC_LEN + 4;
 constexpr size_t MAX_HEADER_TEXT = 4096;
@@ -28,7 +30,21 @@ constexpr const char* FILE_EXTENSION = ".vcap";
 enum class Direction : uint8_t {
     Received = 'R',  // bytes from the sensor
     Sent = 'S',      // bytes to the sensor
+    Note = 'N',      // a note (a marker's text, UTF-8) at its time; version 2 on
 };
+
+// The console's settings when a recording started: the five gains and the texts of the three
+// calibration coefficient fields (what was typed, checked or not).
+constexpr int START_GAINS = 5;         // pulse 1, pulse 2, pulse 3, ECG, volume
+constexpr int START_COEFFICIENTS = 3;  // channels 1 to 3
+struct SettingsAtStart {
+    bool known = false;  // false: the writer did not record them (version 1, the simulator)
+    int gains[START_GAINS] = {0, 0, 0, 0, 0};
+    std::string coefficients[START_COEFFICIENTS];
+};
+// One line each, in the words of the command descriptions: "gain pulse 1 = 3", "gain ECG = 3",
+// "gain volume = 4", "coefficient 1 = 100"; nothing when not known.
+std::vector<std::string> DescribeSettings(const SettingsAtStart& settings);
 
 struct CaptureHeader {
     uint16_t version = FORMAT_VERSION;
@@ -37,6 +53,7 @@ struct CaptureHeader {
     std::string path;      // device path of the port, empty when unknown
     std::string settings;  // line settings such as "256000,n,8,1", empty when unknown
     std::string writer;    // program that wrote the capture, for information only
+    SettingsAtStart atStart;
 };
 
 // The whole header (magic, version, length, text) as it goes into the file. Fields holding a
@@ -48,6 +65,9 @@ void EncodeRecordHeader(Direction dir, int64_t timeUs, size_t nLength, uint8_t o
 // Fills the header's fields from its text ("key=value" lines). Unknown keys are ignored, so
 // later writers may add fields without a new version.
 void ParseHeaderText(const std::string& text, CaptureHeader& header);
+
+// text cut to at most nMax bytes without splitting a UTF-8 character.
+std::string CutUtf8(const std::string& text, size_t nMax);
 
 // True when the bytes begin with the magic (n may be shorter than the magic: then false).
 bool HasMagic(const uint8_t* data, size_t n);

@@ -38,9 +38,10 @@ bool CCaptureReader::ReadHeader()
     if (got < sizeof fixed)
         return Fail(got, "the capture header is cut short");
     m_header.version = static_cast<uint16_t>(fixed[8] | fixed[9] << 8);
-    if (m_header.version != FORMAT_VERSION)
+    if (m_header.version < OLDEST_FORMAT_VERSION || m_header.version > FORMAT_VERSION)
         return Fail(8, "capture format version " + std::to_string(m_header.version) +
-                           " is not supported (this program reads version " + std::to_string(FORMAT_VERSION) + ")");
+                           " is not supported (this program reads versions " + std::to_string(OLDEST_FORMAT_VERSION) +
+                           " to " + std::to_string(FORMAT_VERSION) + ")");
     const size_t nText = static_cast<size_t>(fixed[10] | fixed[11] << 8);
     if (nText > MAX_HEADER_TEXT)
         return Fail(10, "header text of " + std::to_string(nText) + " bytes is longer than the limit of " +
@@ -77,7 +78,8 @@ ReadResult CCaptureReader::Next(CaptureRecord& rec)
         m_final = ReadResult::Truncated;
         return ReadResult::Truncated;
     }
-    if (head[0] != static_cast<uint8_t>(Direction::Received) && head[0] != static_cast<uint8_t>(Direction::Sent)) {
+    const bool bNote = head[0] == static_cast<uint8_t>(Direction::Note) && m_header.version >= 2;
+    if (head[0] != static_cast<uint8_t>(Direction::Received) && head[0] != static_cast<uint8_t>(Direction::Sent) && !bNote) {
         char hex[8];
         std::snprintf(hex, sizeof hex, "0x%02X", head[0]);
         Fail(start, std::string("unknown record direction ") + hex);

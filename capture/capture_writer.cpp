@@ -97,6 +97,8 @@ bool CCaptureWriter::Append(Direction dir, int64_t timeUs, const uint8_t* pData,
             return false;
     }
     m_nLastTimeUs = timeUs;
+    if (dir == Direction::Note)  // one record, however short
+        return WriteRecord(dir, timeUs, pData, std::min(nCount, MAX_RECORD_BYTES)) && FlushIfDue(timeUs);
     for (size_t done = 0; done < nCount;) {
         const size_t n = std::min(nCount - done, MAX_RECORD_BYTES);
         if (!WriteRecord(dir, timeUs, pData + done, n))
@@ -104,6 +106,12 @@ bool CCaptureWriter::Append(Direction dir, int64_t timeUs, const uint8_t* pData,
         done += n;
     }
     return FlushIfDue(timeUs);
+}
+
+bool CCaptureWriter::AppendNote(int64_t timeUs, const std::string& strText)
+{
+    const std::string text = CutUtf8(strText, MAX_RECORD_BYTES);
+    return Append(Direction::Note, timeUs, reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
 bool CCaptureWriter::WriteRecord(Direction dir, int64_t timeUs, const uint8_t* pData, size_t n)

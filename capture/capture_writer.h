@@ -27,6 +27,9 @@ public:
     // is bridged by empty records a day apart. Writes out when a second has passed since the
     // last time. False once writing failed (Error() says why); later calls do nothing.
     bool Append(Direction dir, int64_t timeUs, const uint8_t* pData, size_t nCount);
+    // Appends a note record (an empty text too): the text cut, at a character, to what one
+    // record holds.
+    bool AppendNote(int64_t timeUs, const std::string& strText);
     // Writes out and syncs if a second has passed since the last time (by the records' clock).
     bool FlushIfDue(int64_t nowUs);
     // Writes out everything buffered and syncs it to the disk.

@@ -28,11 +28,11 @@ constexpr int32_t COUNT_OFFSET = 32768;    // count 0 is digital -32768
 constexpr const char* MISSING_CHECK = "check byte";
 constexpr const char* MISSING_DESTROYED = "frame header hit";
 
-std::string Clip(std::string text)
+// Cut at a character: a note's text is UTF-8, and half a character would leave the
+// annotation no longer UTF-8.
+std::string Clip(const std::string& text)
 {
-    if (text.size() > EDF_MAX_ANNOTATION_TEXT)
-        text.resize(EDF_MAX_ANNOTATION_TEXT);
-    return text;
+    return CutUtf8(text, EDF_MAX_ANNOTATION_TEXT);
 }
 
 } // namespace
@@ -109,6 +109,14 @@ bool CEdfExport::OpenFile(int64_t firstTimeUs)
         ok = ok && edf_set_label(m_hEdf, s, EDF_LABELS[s]) == 0;
         ok = ok && edf_set_physical_dimension(m_hEdf, s, "count") == 0;
     }
+    for (int c = 0; c < units::PRESSURE_CHANNELS; ++c) {
+        // The pressures in their unit: counts 0 to 65535 are 0 to 65535 / scale of it.
+        const units::ChannelUnit& unit = m_plan.pressureUnits.ch[c];
+        if (unit.IsCounts())
+            continue;
+        ok = ok && edf_set_physical_maximum(m_hEdf, c, 65535 / unit.scale) == 0;
+        ok = ok && edf_set_physical_dimension(m_hEdf, c, unit.name.c_str()) == 0;
+    }
     if (lay.duration10us != 100000)
         ok = ok && edf_set_datarecord_duration(m_hEdf, lay.duration10us) == 0;
     ok = ok && edf_set_number_of_annotation_signals(m_hEdf, lay.annotationSignals) == 0;
@@ -137,6 +145,9 @@ bool CEdfExport::OpenFile(int64_t firstTimeUs)
         return SetError("EDFlib refused the signal parameters of " + strPath);
     m_nFirstTimeUs = firstTimeUs;
     m_record.assign(static_cast<size_t>(lay.samplesPerRecord) * EDF_SIGNALS, 0);
+    if (m_files.size() == 1)
+        for (const std::string& line : DescribeSettings(m_plan.atStart))
+            Annotate(0, -1, line + " (at start)");
     // Commands sent before this file's first data frame are placed at its start.
     for (const auto& cmd : m_pending)
         Annotate(0, -1, cmd.text + " (before data)");
@@ -149,6 +160,7 @@ void CEdfExport::CloseFile()
 {
     // EDFlib drops annotations beyond one per annotation signal and record, so the last
     // record is filled and, if need be, more follow until every annotation has room.
+    FlushMissingCluster();
     const uint64_t n = static_cast<uint64_t>(m_layout.samplesPerRecord);
     const uint64_t perRecord = static_cast<uint64_t>(m_layout.annotationSignals);
     uint64_t pad = (n - static_cast<uint64_t>(m_nInRecord)) % n;
@@ -188,6 +200,7 @@ void CEdfExport::StartNextFile(int nRun, int64_t timeUs)
     m_qwIndex = 0;
     m_qwAnnotations = 0;
     m_qwStretchLen = 0;
+    m_nClusterStretches = 0;
     m_nInRecord = 0;
     OpenFile(timeUs);
 }
@@ -248,8 +261,30 @@ void CEdfExport::CloseMissingStretch()
 {
     if (m_qwStretchLen == 0)
         return;
-    AnnotateStretch(m_qwStretchStart, m_qwStretchLen, std::string("BAD missing sample: ") + m_pszStretchWhy);
+    const uint64_t gap = static_cast<uint64_t>(
+        std::llround(static_cast<double>(m_plan.mergeBadUs) * m_layout.SampleRate() / 1e6));
+    if (m_nClusterStretches == 0 || m_qwStretchStart - m_qwClusterEnd >= gap) {
+        FlushMissingCluster();
+        m_qwClusterStart = m_qwStretchStart;
+        m_qwClusterMissing = 0;
+        m_pszClusterWhy = m_pszStretchWhy;
+    }
+    m_qwClusterEnd = m_qwStretchStart + m_qwStretchLen;
+    m_qwClusterMissing += m_qwStretchLen;
+    ++m_nClusterStretches;
     m_qwStretchLen = 0;
+}
+
+void CEdfExport::FlushMissingCluster()
+{
+    if (m_nClusterStretches == 0)
+        return;
+    const uint64_t span = m_qwClusterEnd - m_qwClusterStart;
+    AnnotateStretch(m_qwClusterStart, span,
+                    m_nClusterStretches == 1 ? std::string("BAD missing sample: ") + m_pszClusterWhy
+                                             : "BAD " + std::to_string(m_qwClusterMissing) + " missing samples in " +
+                                                   std::to_string(span));
+    m_nClusterStretches = 0;
 }
 
 void CEdfExport::MissingFrame(const char* pszWhy)
@@ -315,6 +350,19 @@ void CEdfExport::OnCommandSent(const SentCommand& cmd, int64_t timeUs)
     m_pending.push_back(std::move(pending));
 }
 
+void CEdfExport::OnNote(const std::string& text, int64_t timeUs)
+{
+    PendingCommand pending;
+    pending.timeUs = timeUs;
+    pending.index = m_qwIndex;
+    std::string line = text;
+    for (char& c : line)
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = ' ';  // an annotation is one line, without control characters
+    pending.text = line.empty() ? "marker" : "marker: " + line;
+    m_pending.push_back(std::move(pending));
+}
+
 void CEdfExport::OnRunStart(int nRun, int64_t timeUs)
 {
     if (nRun > 1 && m_plan.nextFile && IsLongPause(m_nLastRunEndUs, timeUs)) {
@@ -337,6 +385,7 @@ void CEdfExport::OnRunStart(int nRun, int64_t timeUs)
 void CEdfExport::OnRunEnd(int nRun, int64_t lastTimeUs, uint64_t /*nFrames*/)
 {
     CloseMissingStretch();
+    FlushMissingCluster();
     FlushCommands(lastTimeUs);
     Annotate(SampleOnset(m_qwIndex > 0 ? m_qwIndex - 1 : 0), -1, "data run " + std::to_string(nRun) + " end");
     m_nLastRunEndUs = lastTimeUs;

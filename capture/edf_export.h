@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "capture_format.h"
+#include "channel_units.h"
 #include "data_runs.h"
 #include "session_decoder.h"
 
@@ -27,6 +29,9 @@ constexpr double EDF_MIN_RATE = 0.02;
 constexpr double EDF_MAX_RATE = 100000;
 // EDFlib keeps annotation texts to this many bytes.
 constexpr size_t EDF_MAX_ANNOTATION_TEXT = 40;
+// Stretches of missing samples closer than this are marked by one annotation, so that a dirty
+// line does not bury the other annotations.
+constexpr int64_t EDF_MERGE_BAD_US = 100000;
 // The name of file nFile (from 2) of a split export: OUT.edf, OUT-2.edf, OUT-3.edf ...
 std::string EdfSeriesPath(const std::string& strPath, int nFile);
 
@@ -54,6 +59,13 @@ struct EdfPlan {
     // Where file nFile (from 2) of a split export is written; false with the reason in
     // strError. Unset: nothing is split, every pause is filled with missing samples.
     std::function<bool(int nFile, std::string& strPath, std::string& strError)> nextFile;
+    // Units of the pressure signals (their physical dimension, minimum and maximum).
+    units::PressureUnits pressureUnits;
+    // Annotated at the first file's start, each marked "(at start)".
+    SettingsAtStart atStart;
+    // Missing-sample stretches closer than this become one "BAD n missing samples in m"
+    // annotation; 0 marks each stretch apart.
+    int64_t mergeBadUs = EDF_MERGE_BAD_US;
 };
 
 // One file of an export, as written.
@@ -76,6 +88,8 @@ public:
     void OnDestroyedFrame(int64_t timeUs) override;
     void OnStopAck(int64_t timeUs) override;
     void OnCommandSent(const SentCommand& cmd, int64_t timeUs) override;
+    // A note is annotated as "marker: TEXT" ("marker" without a text) at its time.
+    void OnNote(const std::string& text, int64_t timeUs) override;
     // Ends the last run, fills the last data record and closes the file. False when the file
     // could not be written or there was no data frame at all; Error() says why.
     bool Finish();
@@ -102,6 +116,8 @@ private:
     // One missing sample for a data frame without values, in a stretch of its kind.
     void MissingFrame(const char* pszWhy);
     void CloseMissingStretch();
+    // Annotates the stretches of missing samples gathered so far.
+    void FlushMissingCluster();
     void Annotate(int64_t onset100us, int64_t duration100us, const std::string& text);
     // An annotation lasting from sample first for n samples.
     void AnnotateStretch(uint64_t first, uint64_t n, const std::string& text);
@@ -121,6 +137,12 @@ private:
     uint64_t m_qwStretchStart = 0;      // first sample of the open stretch of missing frames
     uint64_t m_qwStretchLen = 0;
     const char* m_pszStretchWhy = "";   // what the stretch's frames lack
+    // Stretches of missing samples closer than the plan's mergeBadUs, not yet annotated.
+    uint64_t m_qwClusterStart = 0;
+    uint64_t m_qwClusterEnd = 0;
+    uint64_t m_qwClusterMissing = 0;
+    int m_nClusterStretches = 0;
+    const char* m_pszClusterWhy = "";   // what the frames of a cluster of one stretch lack
     uint16_t m_held[EDF_SIGNALS] = {};  // last good sample, repeated where one is missing
     std::vector<int16_t> m_record;      // one data record, signal after signal
     int m_nInRecord = 0;

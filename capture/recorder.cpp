@@ -40,6 +40,8 @@ bool CCaptureRecorder::BeginFile(int* pSystemError)
     header.path = m_strPortPath;
     header.settings = m_strSettings;
     header.writer = m_strWriter;
+    if (m_pListener)
+        m_pListener->OnRecordingStart(header);
     m_qwStartUs = Platform().GetMicroseconds();
     m_bRescueFailTold = false;
     if (m_writer.Open(m_strPath, header))
@@ -163,6 +165,12 @@ void CCaptureRecorder::OnPortClosed()
     SetState(State::Idle);
     if (!bOk && m_pListener)
         m_pListener->OnRecorderFailed(m_strPath, nErr, false);
+}
+
+void CCaptureRecorder::AddNote(const std::string& strText)
+{
+    if (m_state == State::Recording && !m_writer.AppendNote(ElapsedUs(), strText))
+        FailWriting();
 }
 
 void CCaptureRecorder::Append(Direction dir, const uint8_t* pBytes, int nCount)

@@ -16,6 +16,9 @@ public:
     virtual ~IRecorderListener() = default;
     // Recording started, stopped or began to wait for the port.
     virtual void OnRecorderStateChanged() {}
+    // A recording is about to begin: the listener adds what it knows (the settings in force)
+    // to the header.
+    virtual void OnRecordingStart(CaptureHeader& /*header*/) {}
     // The file could not be created or written; the recording has ended. Called from inside
     // the link's notifications, so a listener must not run a modal loop here.
     virtual void OnRecorderFailed(const std::string& /*strPath*/, int /*nSystemError*/, bool /*bCreating*/) {}
@@ -44,6 +47,8 @@ public:
     // line reaches the disk within a second too (a busy one is written out as it comes). Also
     // checks that the file is still the one at its path, and rescues the recording if not.
     void Tick();
+    // A note (a marker's text) at this moment; nothing while not recording.
+    void AddNote(const std::string& strText);
 
     State GetState() const { return m_state; }
     const std::string& Path() const { return m_strPath; }

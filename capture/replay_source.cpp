@@ -45,6 +45,7 @@ bool CReplaySource::Open(const std::string& strPath, double dSpeed, std::string*
     std::vector<std::pair<uint64_t, uint64_t>> starts;  // (record, first byte in the stream), recent ones
     bool bFound = false;
     uint64_t nFirstByte = 0;
+    int64_t nLastReceivedUs = 0;
     CaptureRecord rec;
     for (;;) {
         const ReadResult r = reader.Next(rec);
@@ -55,6 +56,8 @@ bool CReplaySource::Open(const std::string& strPath, double dSpeed, std::string*
             break;
         if (r == ReadResult::Error)
             return fail(strPath + ": offset " + std::to_string(reader.ErrorOffset()) + ": " + reader.Error());
+        if (rec.dir == Direction::Received)
+            nLastReceivedUs = rec.timeUs;
         if (rec.dir != Direction::Received || bFound)
             continue;
         starts.emplace_back(nRecord, nRecordStart);
@@ -88,7 +91,11 @@ bool CReplaySource::Open(const std::string& strPath, double dSpeed, std::string*
         starts.erase(starts.begin());
     m_qwFirstRecord = starts.front().first;
     m_nFirstOffset = static_cast<size_t>(nFirstByte - starts.front().second);
-    return Rewind(pError);
+    if (!Rewind(pError))
+        return false;
+    m_nFirstCapUs = m_nStartCapUs;
+    m_nDurationUs = std::max<int64_t>(0, nLastReceivedUs - m_nFirstCapUs);
+    return true;
 }
 
 bool CReplaySource::Rewind(std::string* pError)
@@ -140,6 +147,24 @@ void CReplaySource::Start(int64_t nowUs)
     // Time spent stopped does not count: the next record is due at once.
     if (m_bHaveRec)
         m_nStartCapUs = m_rec.timeUs;
+}
+
+void CReplaySource::Pause()
+{
+    m_bPlaying = false;
+    // The place held is the next record's time, which is what Start goes on from.
+    if (m_bHaveRec)
+        m_nStartCapUs = m_rec.timeUs;
+}
+
+int64_t CReplaySource::PositionUs(int64_t nowUs) const
+{
+    if (m_bEnded)
+        return m_nDurationUs;
+    int64_t capUs = m_nStartCapUs;
+    if (m_bPlaying)
+        capUs += static_cast<int64_t>(static_cast<double>(nowUs - m_nStartNowUs) * m_dSpeed);
+    return std::clamp<int64_t>(capUs - m_nFirstCapUs, 0, m_nDurationUs);
 }
 
 bool CReplaySource::Pump(int64_t nowUs, std::vector<uint8_t>& out)

@@ -30,12 +30,18 @@ public:
     // end); nowUs is the caller's clock.
     void Start(int64_t nowUs);
     // Holds the place; nothing more is due until Start.
-    void Pause() { m_bPlaying = false; }
+    void Pause();
     // Appends to out the bytes due by nowUs. Returns false once the capture has played to its
     // end: playing stops then.
     bool Pump(int64_t nowUs, std::vector<uint8_t>& out);
 
     bool Playing() const { return m_bPlaying; }
+    // Played to the end (until the next Start plays it again from the beginning).
+    bool Ended() const { return m_bEnded; }
+    // Where the replay is at nowUs and how long the capture plays, in the capture's own
+    // microseconds from its first data frame to its last received bytes.
+    int64_t PositionUs(int64_t nowUs) const;
+    int64_t DurationUs() const { return m_nDurationUs; }
     // After Open: what a capture cut short lacks (file, offset, what is missing), for the
     // user; empty for a whole capture.
     const std::string& Warning() const { return m_strWarning; }
@@ -59,6 +65,8 @@ private:
     bool m_bPlaying = false;
     int64_t m_nStartNowUs = 0;     // caller's clock at Start
     int64_t m_nStartCapUs = 0;     // capture's clock at Start
+    int64_t m_nFirstCapUs = 0;     // capture's clock at the first data frame
+    int64_t m_nDurationUs = 0;
 };
 
 } // namespace capture

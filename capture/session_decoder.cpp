@@ -110,6 +110,12 @@ void CSessionDecoder::Sent(const uint8_t* pData, size_t n, int64_t timeUs)
             p->OnCommandSent(cmd, timeUs);
 }
 
+void CSessionDecoder::Note(const std::string& text, int64_t timeUs)
+{
+    for (ISessionListener* p : m_listeners)
+        p->OnNote(text, timeUs);
+}
+
 void CSessionDecoder::OnInfoReply(const uint8_t info[4])
 {
     AnnounceDestroyed();

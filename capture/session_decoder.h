@@ -51,6 +51,8 @@ public:
     virtual void OnStopAck(int64_t /*timeUs*/) {}
     virtual void OnDateReply(const uint8_t /*date*/[4], int64_t /*timeUs*/) {}
     virtual void OnCommandSent(const SentCommand& /*cmd*/, int64_t /*timeUs*/) {}
+    // A note record of the capture: a marker's text (UTF-8, may be empty).
+    virtual void OnNote(const std::string& /*text*/, int64_t /*timeUs*/) {}
 };
 
 class CSessionDecoder : private IFrameSink {
@@ -67,6 +69,7 @@ public:
     // can hold), completed at timeUs (NO_TIME for a plain stream).
     void Received(const uint8_t* pData, size_t n, int64_t timeUs);
     void Sent(const uint8_t* pData, size_t n, int64_t timeUs);
+    void Note(const std::string& text, int64_t timeUs);
 
     const DecodeStats& Stats() const { return m_stats; }
 

@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QSet>
 #include <QTimer>
@@ -29,6 +30,10 @@
 #include "resource_ids.h"
 #include "sensor_dlg.h"
 #include "replay_source.h"
+#include "replay_status.h"
+#include "review_feature.h"
+#include "review_window.h"
+#include "units_settings.h"
 #include "report_pdf.h"
 #include "sensor_sim.h"
 #include "translator.h"
@@ -36,6 +41,8 @@
 namespace {
 
 constexpr int MAX_SCREENSHOT_AFTER_MS = 3600 * 1000;
+constexpr double DEMO_SWEEP_MIN_S = 5;     // the simulated sensor's sweep, as sensor-sim takes it
+constexpr double DEMO_SWEEP_MAX_S = 600;
 
 // A serial device as a user of the platform would name it.
 #if defined(_WIN32)
@@ -116,7 +123,8 @@ bool ParseReportArguments(const QCommandLineParser& parser, const QCommandLineOp
     }
     const QStringList windowOptions = {QStringLiteral("com"), QStringLiteral("demo"), QStringLiteral("screenshot"),
                                        QStringLiteral("record"), QStringLiteral("replay"), QStringLiteral("auto-observe"),
-                                       QStringLiteral("diag-report"), QStringLiteral("list-ports")};
+                                       QStringLiteral("diag-report"), QStringLiteral("list-ports"),
+                                       QStringLiteral("review"), QStringLiteral("open-review")};
     for (const QString& strName : windowOptions)
         if (parser.isSet(strName))
             opts.strError = QStringLiteral("--report makes a report and exits; it cannot be combined with --%1").arg(strName);
@@ -142,9 +150,12 @@ QString ConsoleHelpText(const QString& strProgram)
     const QString strDefault = QStringLiteral("/dev/ttyS(N-1)");
 #endif
     return QStringLiteral(
-               "Usage: %1 [--com N=PATH]... [--demo [--demo-rate N]] [--screenshot FILE [--after MS]]\n"
+               "Usage: %1 [--com N=PATH]... [--demo [--demo-rate N] [--demo-sweep S]]\n"
+               "       [--screenshot FILE [--after MS]]\n"
                "       [--scroll] [--trace] [--list-ports] [--record FILE] [--replay FILE [--speed X]]\n"
                "       [--caption] [--auto-observe] [--diag-report FILE] [Qt options]\n"
+               "       [--open-review]\n"
+               "       %1 --review FILE [--screenshot FILE [--after MS]]\n"
                "       %1 --report OUT.pdf FILE.vcap [--field KEY=TEXT]...\n"
                "Console for a three-channel pulse-pressure sensor on a serial port.\n\n"
                "Options:\n"
@@ -164,6 +175,9 @@ QString ConsoleHelpText(const QString& strProgram)
                "                     overrides a --com 1=PATH).\n"
                "  --demo-rate N      Data frames a second of the simulated sensor, 1 to %3\n"
                "                     (default 500).\n"
+               "  --demo-sweep S     The simulated sensor's hold-down pressures rise from light to\n"
+               "                     heavy over S seconds (5 to 600) and back, again and again,\n"
+               "                     for the pressure-amplitude curve of the pulse diagram window.\n"
                "  --screenshot FILE  Save the console window as a PNG to FILE after a while and\n"
                "                     exit (2 when FILE cannot be written). With --demo the port is\n"
                "                     opened and observing started first. Runs offscreen unless\n"
@@ -177,6 +191,12 @@ QString ConsoleHelpText(const QString& strProgram)
                "                     received bytes from its first data frame at their recorded\n"
                "                     pace, stop pauses them.\n"
                "  --speed X          Pace of --replay against the recording, 0.1 to 20 (default 1).\n"
+               "  --review FILE      Open the capture FILE in the review window, without the console\n"
+               "                     and its serial port: the traces of all eight channels with\n"
+               "                     their markers, to scroll, zoom and measure with two cursors.\n"
+               "                     With --screenshot the picture is of that window.\n"
+               "  --open-review      Open the review window at start, following the live traces\n"
+               "                     (for measuring its cost with soak-console).\n"
                "  --caption          With --screenshot: draw the window's title above the picture\n"
                "                     (offscreen windows have no frame to show it).\n"
                "  --auto-observe     Run unattended: open COM1 and start observing at once, do it\n"
@@ -190,8 +210,9 @@ QString ConsoleHelpText(const QString& strProgram)
                "                     for its paint, message boxes shown.\n"
                "  --report OUT.pdf   Make the session report of the capture FILE.vcap (the one\n"
                "                     argument) as the two-page PDF OUT.pdf and exit; no display is\n"
-               "                     needed. Exit status 2, with the file and the reason, when the\n"
-               "                     capture cannot be read or OUT.pdf cannot be written.\n"
+               "                     needed; static pressures in the units the console keeps. Exit\n"
+               "                     status 2, with the file and the reason, when the capture\n"
+               "                     cannot be read or OUT.pdf cannot be written.\n"
                "  --field KEY=TEXT   With --report: fill in a field of the report, KEY one of name,\n"
                "                     age, sex and notes (left as lines to write on otherwise). May be\n"
                "                     repeated.\n"
@@ -210,6 +231,7 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     const QCommandLineOption com(QStringLiteral("com"), QString(), QStringLiteral("N=PATH"));
     const QCommandLineOption demo(QStringLiteral("demo"));
     const QCommandLineOption demoRate(QStringLiteral("demo-rate"), QString(), QStringLiteral("N"));
+    const QCommandLineOption demoSweep(QStringLiteral("demo-sweep"), QString(), QStringLiteral("S"));
     const QCommandLineOption screenshot(QStringLiteral("screenshot"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption after(QStringLiteral("after"), QString(), QStringLiteral("MS"));
     const QCommandLineOption scroll(QStringLiteral("scroll"));
@@ -222,12 +244,15 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     const QCommandLineOption replay(QStringLiteral("replay"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption speed(QStringLiteral("speed"), QString(), QStringLiteral("X"));
     const QCommandLineOption caption(QStringLiteral("caption"));
-    const QCommandLineOption report(QStringLiteral("report"), QString(), QStringLiteral("OUT"));
-    const QCommandLineOption field(QStringLiteral("field"), QString(), QStringLiteral("KEY=TEXT"));
+    const QCommandLineOption reviewFile(QStringLiteral("review"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption openReview(QStringLiteral("open-review"));
     parser.addOptions({help, com, demo, demoRate, screenshot, after, scroll});
     parser.addOptions({listPorts, trace, version, autoObserve, diagReport});
-    parser.addOptions({record, replay, speed, caption});
+    parser.addOptions({record, replay, speed, caption, reviewFile, openReview});
+    const QCommandLineOption report(QStringLiteral("report"), QString(), QStringLiteral("OUT"));
+    const QCommandLineOption field(QStringLiteral("field"), QString(), QStringLiteral("KEY=TEXT"));
     parser.addOptions({report, field});
+    parser.addOption(demoSweep);
     opts.strHelpText = ConsoleHelpText(args.isEmpty() ? QStringLiteral("Veltrin") : ApplicationNameFromPath(args.first()));
     if (!parser.parse(WithoutQtOptions(args, &opts.qtArgs))) {
         opts.strError = parser.errorText();
@@ -290,6 +315,20 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
             return opts;
         }
     }
+    if (parser.isSet(demoSweep)) {
+        bool bOk = false;
+        const QString strSweep = parser.value(demoSweep);
+        opts.dDemoSweepS = strSweep.toDouble(&bOk);
+        if (!bOk || !(opts.dDemoSweepS >= DEMO_SWEEP_MIN_S && opts.dDemoSweepS <= DEMO_SWEEP_MAX_S)) {
+            opts.strError = QStringLiteral("Bad --demo-sweep \"%1\": expected %2 to %3 seconds")
+                                .arg(strSweep).arg(DEMO_SWEEP_MIN_S).arg(DEMO_SWEEP_MAX_S);
+            return opts;
+        }
+        if (!opts.bDemo) {
+            opts.strError = QStringLiteral("--demo-sweep needs --demo");
+            return opts;
+        }
+    }
     if (!fileOption(screenshot, opts.strScreenshot, "--screenshot needs a file name"))
         return opts;
     if (opts.bAutoObserve && !opts.strScreenshot.isEmpty()) {
@@ -333,6 +372,16 @@ ConsoleOptions ParseConsoleArguments(const QStringList& args)
     opts.bCaption = parser.isSet(caption);
     if (opts.bCaption && opts.strScreenshot.isEmpty()) {
         opts.strError = QStringLiteral("--caption needs --screenshot");
+        return opts;
+    }
+    if (!fileOption(reviewFile, opts.strReview, "--review needs a capture file"))
+        return opts;
+    opts.bOpenReview = parser.isSet(openReview);
+    if (!opts.strReview.isEmpty()
+        && (opts.UsesSimulatedSensor() || !opts.strRecord.isEmpty() || opts.bAutoObserve || !opts.portMaps.isEmpty()
+            || opts.bOpenReview)) {
+        opts.strError = QStringLiteral("--review opens a capture without the serial port: it goes with none of "
+                                       "--com, --demo, --replay, --record, --auto-observe and --open-review");
         return opts;
     }
     return opts;
@@ -519,6 +568,11 @@ int CConsoleApp::Main(int argc, char** argv)
         return 2;
     }
 
+    if (!opts.strReview.isEmpty()) {
+        CConsoleApp app(argc, argv);
+        return app.RunReview(opts);
+    }
+
     capture::FileId replayId, recordId;
     if (!opts.strReplay.isEmpty() && !opts.strRecord.isEmpty()
         && capture::FileIdOfPath(QFile::encodeName(opts.strReplay).toStdString(), replayId)
@@ -537,6 +591,7 @@ int CConsoleApp::Main(int argc, char** argv)
         SensorSimOptions simOpts;
         if (opts.dDemoRate > 0)
             simOpts.rate = opts.dDemoRate;
+        simOpts.pulse.sweepS = opts.dDemoSweepS;
         simOpts.replayPath = QFile::encodeName(opts.strReplay).toStdString();
         simOpts.replaySpeed = opts.dReplaySpeed;
         pSim = std::make_unique<SensorSim>(simOpts);
@@ -564,13 +619,44 @@ int CConsoleApp::Main(int argc, char** argv)
     int nResult = 0;
     {
         CConsoleApp app(argc, argv);
+#ifdef VELTRIN_HAVE_PTY_SIM
+        nResult = app.InitInstance(opts, opts.strReplay.isEmpty() ? nullptr : pSim.get());
+#else
         nResult = app.InitInstance(opts);
+#endif
     }
     SetActivePortMap(nullptr);
 #ifdef VELTRIN_HAVE_PTY_SIM
     if (pSim)
         pSim->Stop();
 #endif
+    return nResult;
+}
+
+int CConsoleApp::RunReview(const ConsoleOptions& opts)
+{
+    CUnitSettings unitSettings;
+    QString strError;
+    QPointer<CReviewWindow> pWnd = CReviewWindow::OpenCapture(opts.strReview, unitSettings, nullptr, &strError);
+    if (!pWnd) {
+        AttachParentConsole();
+        std::fprintf(stderr, "%s\n", qPrintable(strError));
+        return 2;
+    }
+    int nResult = 0;
+    if (!opts.strScreenshot.isEmpty()) {
+        const QString strFile = opts.strScreenshot;
+        const bool bCaption = opts.bCaption;
+        QTimer::singleShot(opts.nScreenshotAfterMs, pWnd, [pWnd, &nResult, strFile, bCaption] {
+            const QImage img = bCaption ? GrabWithCaption(*pWnd) : pWnd->grab().toImage();
+            if (!img.save(strFile, "PNG")) {
+                std::fprintf(stderr, "Cannot write the screenshot %s\n", qPrintable(strFile));
+                nResult = 2;
+            }
+            QApplication::closeAllWindows();
+        });
+    }
+    QApplication::exec();
     return nResult;
 }
 
@@ -591,18 +677,32 @@ int CConsoleApp::MakeReport(int argc, char** argv, const ConsoleOptions& opts)
         strTo = strText;
     }
     QString strError;
-    if (!report::WriteSessionReport(opts.strReportCapture, opts.strReport, fields, &strError)) {
+    // The units the console keeps; where they cannot be read, counts, as the console shows then.
+    units::PressureUnits pressureUnits;
+    if (!LoadPressureUnits(pressureUnits, QString(), &strError))
+        std::fprintf(stderr, "%s: %s; the report gives the pressures in counts\n",
+                     qPrintable(QCoreApplication::applicationName()), qPrintable(strError));
+    strError.clear();
+    if (!report::WriteSessionReport(opts.strReportCapture, opts.strReport, fields, &strError, {}, pressureUnits)) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()), qPrintable(strError));
         return 2;
     }
     return 0;
 }
 
-int CConsoleApp::InitInstance(const ConsoleOptions& opts)
+int CConsoleApp::InitInstance(const ConsoleOptions& opts, const SensorSim* pReplay)
 {
     CSensorDlg dlg;
     if (opts.bScroll)
         dlg.m_waveChart.OnScrolling();
+    if (pReplay)
+        new CReplayStatus(dlg, opts.strReplay, opts.dReplaySpeed, [pReplay] { return pReplay->Replay(); });
+    if (opts.bOpenReview) {
+        QTimer::singleShot(0, &dlg, [&dlg] {
+            if (auto* pReview = dlg.findChild<CReviewFeature*>())
+                pReview->OpenWindow();
+        });
+    }
     if (!opts.strRecord.isEmpty()) {
         // Inside the console's run, so that a refusal's box has the console as its owner.
         const QString strRecord = opts.strRecord;

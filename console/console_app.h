@@ -6,6 +6,7 @@
 #include <QStringList>
 
 class CPortMap;
+class SensorSim;
 
 // What the command line asked for.
 struct ConsoleOptions {
@@ -14,11 +15,14 @@ struct ConsoleOptions {
     bool bVersion = false;         // print the version and exit
     bool bDemo = false;            // COM1 is a simulated sensor run by the console itself
     double dDemoRate = 0;          // its data frames a second; 0: the simulator's default
+    double dDemoSweepS = 0;        // its hold-down pressures sweep light to heavy over this; 0: no sweep
     QString strScreenshot;         // non-empty: save the window to this PNG and exit
     int nScreenshotAfterMs = 3000; // how long the console runs before the picture is taken
     bool bScroll = false;          // the traces start in scrolling mode instead of page flip
     QString strRecord;             // non-empty: record the session into this capture from the port's opening
     QString strReplay;             // non-empty: COM1 is a sensor replaying this capture
+    QString strReview;             // non-empty: only the review window, on this capture
+    bool bOpenReview = false;      // open the review window at start, following the live traces
     double dReplaySpeed = 1;       // pace of the replay against the recording
     bool bCaption = false;         // the screenshot carries the window's title above it
     bool bListPorts = false;       // print the serial ports and the port map, then exit
@@ -66,7 +70,12 @@ public:
     static int Main(int argc, char** argv);
     // Runs the console modally; returns 0 when it has ended. With a screenshot asked for, the
     // console ends by itself after the picture: 0, or 2 when the file could not be written.
-    int InitInstance(const ConsoleOptions& opts = ConsoleOptions());
+    // pReplay: the sensor replaying opts.strReplay, whose progress the console shows.
+    int InitInstance(const ConsoleOptions& opts = ConsoleOptions(), const SensorSim* pReplay = nullptr);
+
+    // The review window alone on opts.strReview; returns 0 when the last review window has
+    // closed (or the screenshot was taken), 2 when the capture cannot be read.
+    int RunReview(const ConsoleOptions& opts);
 
     QApplication& App() { return m_app; }
 

@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cstring>
 
 #include "modal.h"
@@ -93,26 +94,38 @@ void CRecordControl::Stop()
         ShowFailure(QFile::decodeName(strPath.c_str()), nError, false);
 }
 
+void CRecordControl::AddNote(const QString& strText)
+{
+    m_recorder.AddNote(strText.toStdString());
+}
+
+void CRecordControl::OnRecordingStart(capture::CaptureHeader& header)
+{
+    // The gains the console holds and the coefficient fields as typed: what the next commands
+    // would send.
+    capture::SettingsAtStart& s = header.atStart;
+    s.known = true;
+    const int gains[capture::START_GAINS] = {m_dlg.m_nGainCh1, m_dlg.m_nGainCh2, m_dlg.m_nGainCh3, m_dlg.m_nGainEcg,
+                                            m_dlg.m_nGainVolume};
+    std::copy(std::begin(gains), std::end(gains), s.gains);
+    const int coefficientIds[capture::START_COEFFICIENTS] = {IDC_EDIT_COEF1, IDC_EDIT_COEF2, IDC_EDIT_COEF3};
+    for (int c = 0; c < capture::START_COEFFICIENTS; ++c)
+        s.coefficients[c] = m_dlg.GetDlgItemText(coefficientIds[c]).toStdString();
+}
+
 void CRecordControl::UpdateTitle()
 {
     using State = capture::CCaptureRecorder::State;
     switch (m_recorder.GetState()) {
     case State::Idle:
-        if (!m_strBaseTitle.isEmpty())
-            m_dlg.setWindowTitle(m_strBaseTitle);
-        m_strBaseTitle.clear();
+        m_dlg.SetTitlePart(CSensorDlg::TITLE_RECORD, QString());
         return;
     case State::Waiting:
-        if (m_strBaseTitle.isEmpty())
-            m_strBaseTitle = m_dlg.windowTitle();
-        m_dlg.setWindowTitle(tr("%1 · 记录 等待串口打开").arg(m_strBaseTitle));
+        m_dlg.SetTitlePart(CSensorDlg::TITLE_RECORD, tr("记录 等待串口打开"));
         return;
     case State::Recording:
-        if (m_strBaseTitle.isEmpty())
-            m_strBaseTitle = m_dlg.windowTitle();
-        m_dlg.setWindowTitle(tr("%1 · 记录 %2 · %3")
-                                 .arg(m_strBaseTitle, FormatElapsed(m_recorder.ElapsedUs()),
-                                      FormatSize(m_recorder.BytesWritten())));
+        m_dlg.SetTitlePart(CSensorDlg::TITLE_RECORD, tr("记录 %1 · %2").arg(FormatElapsed(m_recorder.ElapsedUs()),
+                                                                            FormatSize(m_recorder.BytesWritten())));
         return;
     }
 }

@@ -23,6 +23,8 @@ public:
     // created is reported in a message box; returns false then.
     bool Start(const QString& strPath);
     void Stop();
+    // A marker's text into the recording at this moment (nothing while none is made).
+    void AddNote(const QString& strText);
 
     bool IsActive() const { return m_recorder.GetState() != capture::CCaptureRecorder::State::Idle; }
     // Whether a recording of this run failed (its file could not be created, written or saved
@@ -45,6 +47,7 @@ public:
 
 private:
     void OnRecorderStateChanged() override;
+    void OnRecordingStart(capture::CaptureHeader& header) override;
     void OnRecorderFailed(const std::string& strPath, int nSystemError, bool bCreating) override;
     void OnRecordingRescued(const std::string& strOldPath, const std::string& strNewPath, int nSystemError) override;
     void OnTick();
@@ -53,7 +56,6 @@ private:
     CSensorDlg& m_dlg;
     capture::CCaptureRecorder m_recorder;
     QTimer m_timer;
-    QString m_strBaseTitle;  // the title before recording began
     bool m_bClosing = false; // in the destructor: the dialog is no longer to be touched
     bool m_bFailed = false;
     bool m_bRecording = false;   // recording into its file, as last told

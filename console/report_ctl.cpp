@@ -20,6 +20,7 @@
 #include "modal.h"
 #include "resource_ids.h"
 #include "sensor_dlg.h"
+#include "units_settings.h"
 
 namespace {
 
@@ -164,6 +165,10 @@ void CReportControl::Start(const QString& strCapture, const QString& strOut, con
     m_bOk = false;
     m_strError.clear();
     m_strOut = strOut;
+    // The units as they are now, the worker's own copy.
+    units::PressureUnits pressureUnits;
+    if (const auto* pUnits = m_dlg.findChild<CUnitSettings*>())
+        pressureUnits = pUnits->Units();
     // The console keeps running meanwhile: the work is on a thread of its own, and the box
     // shows only when it takes a while. It is not modal: a modal one runs the event loop inside
     // setValue, where the worker's end could delete it under its own feet (a second report
@@ -174,11 +179,14 @@ void CReportControl::Start(const QString& strCapture, const QString& strOut, con
     m_pProgress->setAutoClose(false);
     m_pProgress->setValue(0);
     connect(m_pProgress, &QProgressDialog::canceled, this, [this] { m_bCancel = true; });
-    m_pThread = QThread::create([this, strCapture, strOut, fields] {
-        m_bOk = report::WriteSessionReport(strCapture, strOut, fields, &m_strError, [this](double f) {
-            m_nProgress = static_cast<int>(f * PROGRESS_STEPS);
-            return !m_bCancel.load();
-        });
+    m_pThread = QThread::create([this, strCapture, strOut, fields, pressureUnits] {
+        m_bOk = report::WriteSessionReport(
+            strCapture, strOut, fields, &m_strError,
+            [this](double f) {
+                m_nProgress = static_cast<int>(f * PROGRESS_STEPS);
+                return !m_bCancel.load();
+            },
+            pressureUnits);
     });
     connect(m_pThread, &QThread::finished, this, &CReportControl::OnWorkerDone);
     m_progressTimer.start();

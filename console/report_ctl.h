@@ -41,7 +41,8 @@ public:
 
     // The menu command: the capture, the fields and the file, then Start.
     void OnCommand();
-    // Makes the report of strCapture into strOut on the worker; Finished tells the end.
+    // Makes the report of strCapture into strOut on the worker, the pressures in the units the
+    // console keeps; Finished tells the end.
     void Start(const QString& strCapture, const QString& strOut, const report::ReportFields& fields);
     bool IsRunning() const { return m_pThread != nullptr; }
 

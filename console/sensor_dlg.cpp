@@ -3,12 +3,14 @@
 #include "sensor_dlg.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QContextMenuEvent>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 
 #include "about_dlg.h"
@@ -16,6 +18,7 @@
 #include "port_settings_dlg.h"
 #include "report_ctl.h"
 #include "resource_ids.h"
+#include "review_feature.h"
 #include "signal_link.h"
 #include "spin_button.h"
 
@@ -37,6 +40,7 @@ CSensorDlg::CSensorDlg(QWidget* pParent)
 {
     // Creating the window: the template's controls; the serial layer is the member m_comm.
     m_layout.Build(*this, SensorDialogTemplate());
+    m_strCaption = windowTitle();
     m_stStatus = new QLabel(this);
     m_stStatus->setGeometry(m_layout.MapDialogRect(
         QRect(STATUS_LABEL_DLU[0], STATUS_LABEL_DLU[1], STATUS_LABEL_DLU[2], STATUS_LABEL_DLU[3])));
@@ -193,6 +197,7 @@ void CSensorDlg::OnInitDialog()
     if (m_spinVolumeGain) m_spinVolumeGain->SetRange(1, 8);
 
     InstallSignalLink(*this);
+    InstallReview(*this);
     InstallReport(*this);
 
     m_timer1.start(TIMER_PERIOD_MS);
@@ -283,6 +288,17 @@ void CSensorDlg::SetSysCommandText(unsigned nID, const QString& strText)
     }
 }
 
+void CSensorDlg::SetTitlePart(TitleSlot slot, const QString& strText)
+{
+    m_titleParts[slot] = strText;
+    QString strTitle = m_strCaption;
+    for (const QString& strPart : m_titleParts)
+        if (!strPart.isEmpty())
+            strTitle += QStringLiteral(" · ") + strPart;
+    if (windowTitle() != strTitle)
+        setWindowTitle(strTitle);
+}
+
 void CSensorDlg::DefaultSysCommand(unsigned nID)
 {
     m_nLastDefaultSysCommand = nID;
@@ -315,13 +331,29 @@ void CSensorDlg::keyPressEvent(QKeyEvent* e)
         if (auto* pButton = qobject_cast<QPushButton*>(focusWidget())) {
             if (pButton->isEnabled())
                 pButton->click();
-        } else {
+        } else if (ConfirmQuitWhileRecording()) {
             accept();
         }
         e->accept();
         return;
     }
+    if (e->matches(QKeySequence::Cancel) && !ConfirmQuitWhileRecording()) {
+        e->accept();
+        return;
+    }
     QDialog::keyPressEvent(e);  // Esc: reject()
+}
+
+bool CSensorDlg::ConfirmQuitWhileRecording()
+{
+    // Enter and Esc are easily pressed by mistake (Enter in a coefficient edit ends the
+    // console); a running recording would end with them unasked.
+    if (m_record.Recorder().GetState() != capture::CCaptureRecorder::State::Recording)
+        return true;
+    QMessageBox box(QMessageBox::Question, QCoreApplication::applicationName(), tr("正在记录。停止记录并退出吗？"),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    return RunModal(box) == QMessageBox::Yes;
 }
 
 void CSensorDlg::OnExit()

@@ -54,6 +54,10 @@ public:
     void AddSysCommand(unsigned nID, const QString& strText, std::function<void()> handler);
     // Changes the text of a command added by AddSysCommand (e.g. start / stop).
     void SetSysCommandText(unsigned nID, const QString& strText);
+    // The title is the template's caption followed by these parts, each after " · ", in slot
+    // order (a replay's progress, then a recording's); an empty text removes its part.
+    enum TitleSlot { TITLE_REPLAY, TITLE_RECORD, TITLE_SLOTS };
+    void SetTitlePart(TitleSlot slot, const QString& strText);
     // Last system command passed on to the default processing, and how many were.
     unsigned m_nLastDefaultSysCommand = 0;
     int m_nDefaultSysCommands = 0;
@@ -128,6 +132,9 @@ private:
     // The dialog's share of the window-destroy handling, run once whichever way the console ends.
     void OnDestroy();
     void DefaultSysCommand(unsigned nID);
+    // Before Enter or Esc ends the console: true at once unless a recording runs, else the
+    // operator's answer to whether to stop it and quit.
+    bool ConfirmQuitWhileRecording();
     void PaintReadout(QFrame& frame, int nValue, const char* pszFormat);
 #ifdef _WIN32
     // Puts the added commands and About on the native system menu of the window as it is now;
@@ -144,6 +151,8 @@ private:
     };
 
     CDialogLayout m_layout;
+    QString m_strCaption;                  // the template's caption
+    QString m_titleParts[TITLE_SLOTS];
     QMenu* m_pSysMenu = nullptr;
     std::vector<SysCommand> m_sysCommands;
     QTimer m_timer1;              // timer 1, 50 ms

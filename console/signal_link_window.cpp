@@ -65,8 +65,9 @@ std::vector<std::pair<QString, QString>> CSignalLinkWindow::LinkRows(const analy
     return {
         {tr("串口"), fig.bPortOpen ? tr("已打开") : tr("已关闭")},
         {tr("数据帧速率（最近1秒）"), tr("%1 帧/秒").arg(QString::number(fig.dFrameRate, 'f', 0))},
-        {tr("数据帧速率（打开以来）"),
-         fig.frameRateSinceOpen ? tr("%1 帧/秒").arg(QString::number(*fig.frameRateSinceOpen, 'f', 1)) : strUnknown},
+        {tr("数据帧速率（开始观测以来）"),
+         fig.frameRateSinceObserving ? tr("%1 帧/秒").arg(QString::number(*fig.frameRateSinceObserving, 'f', 1))
+                                     : strUnknown},
         {tr("数据帧"), Count(fig.qwFrames)},
         {tr("校验错误帧"), Count(fig.qwBadCheck)},
         {tr("重新同步跳过字节"), Count(fig.qwSkippedBytes)},
@@ -89,7 +90,7 @@ QStringList CSignalLinkWindow::LinkLines(const analysis::LinkFigures& fig)
 
 void CSignalLinkWindow::Refresh()
 {
-    const uint64_t now = Platform().GetMicroseconds();
+    const uint64_t now = m_monitor.Now();
     const auto linkRows = LinkRows(m_monitor.Link(now));
     for (size_t i = 0; i < linkRows.size() && i < m_linkRows.size(); ++i)
         m_linkRows[i].pValue->setText(linkRows[i].second);

@@ -21,6 +21,8 @@ public:
     virtual void OnRingOverflow(int /*nDropped*/) {}
     // A data frame was decoded; checkOk tells whether its check byte matched.
     virtual void OnDataFrame(const uint8_t /*block*/[17], bool /*checkOk*/) {}
+    // The sensor acknowledged a stop: observing has ended.
+    virtual void OnStopAck() {}
     // The decoder passed over this many bytes while looking for a frame start; told before the
     // frame that ended the run, or after the drain for bytes left over.
     virtual void OnBytesSkipped(int /*nCount*/) {}

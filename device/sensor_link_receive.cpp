@@ -109,6 +109,7 @@ void CSensorLink::OnDataFrame(const uint8_t block[17], bool checkOk)
 void CSensorLink::OnStopAck()
 {
     Acknowledge();
+    Notify([](ILinkObserver& o) { o.OnStopAck(); });
     m_bObserving = 0;
     UpdateControlStates();
 }

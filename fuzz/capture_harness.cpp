@@ -49,7 +49,8 @@ Reading ModelRead(const uint8_t* p, size_t n)
         r.qwErrorOffset = n;
         return r;
     }
-    if (Le(p + 8, 2) != 1) {
+    const uint64_t version = Le(p + 8, 2);
+    if (version != 1 && version != 2) {
         r.qwErrorOffset = 8;
         return r;
     }
@@ -79,6 +80,17 @@ Reading ModelRead(const uint8_t* p, size_t n)
         else if (key == "path") r.header.path = value;
         else if (key == "settings") r.header.settings = value;
         else if (key == "writer") r.header.writer = value;
+        static const char* const gains[] = {"gain_pulse_1", "gain_pulse_2", "gain_pulse_3", "gain_ecg", "gain_volume"};
+        for (int g = 0; g < 5; ++g)
+            if (key == gains[g]) {
+                r.header.atStart.gains[g] = std::atoi(value.c_str());
+                r.header.atStart.known = true;
+            }
+        for (int c = 0; c < 3; ++c)
+            if (key == "coefficient_" + std::to_string(c + 1)) {
+                r.header.atStart.coefficients[c] = value;
+                r.header.atStart.known = true;
+            }
     }
     r.bHeaderOk = true;
 
@@ -97,7 +109,8 @@ Reading ModelRead(const uint8_t* p, size_t n)
         const uint8_t dir = p[pos];
         const int64_t t = static_cast<int64_t>(Le(p + pos + 1, 8));
         const size_t nLen = static_cast<size_t>(Le(p + pos + 9, 2));
-        if ((dir != 'R' && dir != 'S') || t < 0 || t < last || t - last > int64_t(86400) * 1000000) {
+        // Notes come with version 2.
+        if ((dir != 'R' && dir != 'S' && (dir != 'N' || version < 2)) || t < 0 || t < last || t - last > int64_t(86400) * 1000000) {
             r.final = ReadResult::Error;
             return r;
         }
@@ -153,6 +166,19 @@ Reading ReaderRead(const uint8_t* p, size_t n)
     }
 }
 
+bool SameSettings(const capture::SettingsAtStart& a, const capture::SettingsAtStart& b)
+{
+    if (a.known != b.known)
+        return false;
+    for (int g = 0; g < capture::START_GAINS; ++g)
+        if (a.known && a.gains[g] != b.gains[g])
+            return false;
+    for (int c = 0; c < capture::START_COEFFICIENTS; ++c)
+        if (a.known && a.coefficients[c] != b.coefficients[c])
+            return false;
+    return true;
+}
+
 bool SameRecord(const CaptureRecord& a, const CaptureRecord& b)
 {
     return a.dir == b.dir && a.timeUs == b.timeUs && a.offset == b.offset && a.bytes == b.bytes;
@@ -164,7 +190,7 @@ void Compare(const Reading& got, const Reading& want, const char* pszWhat)
     if (got.bHeaderOk) {
         FUZZ_CHECK(got.header.start == want.header.start && got.header.port == want.header.port
                           && got.header.path == want.header.path && got.header.settings == want.header.settings
-                          && got.header.writer == want.header.writer,
+                          && got.header.writer == want.header.writer && SameSettings(got.header.atStart, want.header.atStart),
                       pszWhat << ": header fields");
     }
     FUZZ_CHECK(got.records.size() == want.records.size(), pszWhat << ": " << got.records.size() << " records, expected "
@@ -218,7 +244,7 @@ void CheckSession(const std::vector<CaptureRecord>& records)
             decoder.Received(rec.bytes.data(), rec.bytes.size(), rec.timeUs);
             model.Append(rec.bytes.data(), static_cast<int>(rec.bytes.size()));
             model.Decode(expected);
-        } else {
+        } else if (rec.dir == capture::Direction::Sent) {
             decoder.Sent(rec.bytes.data(), rec.bytes.size(), rec.timeUs);
             sent.insert(sent.end(), rec.bytes.begin(), rec.bytes.end());
         }
@@ -244,6 +270,13 @@ std::string FirstLine(const std::string& s)
 {
     const size_t nl = s.find_first_of("\r\n");
     return nl == std::string::npos ? s : s.substr(0, nl);
+}
+
+capture::SettingsAtStart FirstLines(capture::SettingsAtStart s)
+{
+    for (std::string& c : s.coefficients)
+        c = FirstLine(c);
+    return s;
 }
 
 // What was read, written again with the format's encoders, reads back the same.
@@ -275,6 +308,7 @@ void CheckRewrite(const Reading& first)
     if (nText < capture::MAX_HEADER_TEXT) {
         FUZZ_CHECK(again.header.start == FirstLine(h.start) && again.header.path == FirstLine(h.path)
                           && again.header.settings == FirstLine(h.settings) && again.header.writer == FirstLine(h.writer)
+                          && SameSettings(again.header.atStart, FirstLines(h.atStart))
                           && again.header.port == (h.port > 0 ? h.port : 0),
                       "rewritten header fields");
     }

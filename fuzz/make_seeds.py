@@ -170,7 +170,15 @@ def main_capture():
     capture_seed("magic-partial", MAGIC[:5])
     capture_seed("not-a-capture", frames(2))
     capture_seed("text-mangled", MAGIC.replace(b"\r\n", b"\n") + b"\x01\x00\x00\x00")
-    capture_seed("version-2", capture_header(version=2) + record("R", 0, STOP))
+    capture_seed("version-3", capture_header(version=3) + record("R", 0, STOP))
+    at_start = (b"start=2025-03-01T09:30:00.125+01:00\nport=1\npath=/dev/ttyUSB0\nsettings=256000,n,8,1\nwriter=Veltrin\n"
+                b"gain_pulse_1=4\ngain_pulse_2=3\ngain_pulse_3=3\ngain_ecg=3\ngain_volume=4\n"
+                b"coefficient_1=100\ncoefficient_2=abc\ncoefficient_3=\n")
+    capture_seed("version-2-notes", capture_header(at_start, version=2) + record("S", 0, start) + record("R", 1500, frames(2))
+                 + record("N", 1600, "深呼吸".encode()) + record("N", 1600, b"") + record("R", 3100, frames(3, 2))
+                 + record("N", 9000, b"a,\"b\"\nc"))
+    capture_seed("version-2-settings-only", capture_header(b"gain_ecg=x\ncoefficient_2=1=2\n", version=2))
+    capture_seed("note-in-version-1", capture_header() + record("R", 10, STOP) + record("N", 20, b"x"))
     capture_seed("cut-in-record-header", capture_header() + record("R", 10, STOP) + record("R", 20, STOP)[:6])
     capture_seed("cut-in-record-data", capture_header() + record("R", 10, frames(2))[:30])
     capture_seed("unknown-direction", capture_header() + record("R", 10, STOP) + record("X", 20, STOP))

@@ -11,10 +11,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "decode_stats.h"
+#include "pulse_export.h"
 #include "report_layout.h"
 #include "veltrin_version.h"
 
@@ -40,6 +42,12 @@ const QColor RULE(0xB0, 0xB0, 0xB0);
 const QColor GRID(0xE2, 0xE2, 0xE2);
 const QColor TRACE(0x10, 0x30, 0x80);
 const QColor TRACE_LIGHT(0x9A, 0xB0, 0xD8);
+const QColor MARK(0xB0, 0x20, 0x20);  // points of the averaged beat, the best hold-down pressure
+constexpr double CURVE_HEADROOM = 0.15;
+constexpr double GAP_STEPS = 1.5;     // a step this many times the usual one is a gap
+constexpr double CURVE_MIN_SPAN = 1;   // counts: a flat curve is drawn flat, with a scale one can read
+constexpr double BOX_RIGHT_ROOM = 20;  // between a box's plotting area and its right edge
+constexpr double MARK_REACH = 0.04;   // a dip is looked for this share of the x range either side
 constexpr double PROGRESS_OF_SUMMARY = 0.95;  // the pages take the rest
 
 QString Program()
@@ -145,7 +153,7 @@ QRectF Box(QPainter& p, const QRectF& box, const QString& strTitle)
     p.setFont(Font(SMALL_PT));
     p.setPen(PALE);
     p.drawText(box.adjusted(12, 6, -12, 0), Qt::AlignLeft | Qt::AlignTop, strTitle);
-    return box.adjusted(80, 60, -20, -50);
+    return box.adjusted(80, 60, -BOX_RIGHT_ROOM, -50);
 }
 
 void Unknown(QPainter& p, const QRectF& area)
@@ -155,10 +163,20 @@ void Unknown(QPainter& p, const QRectF& area)
     p.drawText(area, Qt::AlignCenter, QStringLiteral("\u2014"));
 }
 
-// Points as a line over their own range (x and y), with marks labelled where given; "—" when
-// there are none.
+// Tick values of step over [lo, hi], as texts with the digits the step needs.
+std::vector<std::pair<double, QString>> Ticks(double lo, double hi, double step)
+{
+    std::vector<std::pair<double, QString>> ticks;
+    const int nDigits = std::max(0, -static_cast<int>(std::floor(std::log10(step) + 1e-9)));
+    for (double k = std::ceil(lo / step - 1e-9); k * step <= hi + step * 1e-9; k += 1)
+        ticks.emplace_back(k * step, QString::number(k * step, 'f', nDigits));
+    return ticks;
+}
+
+// Points as a line over their own range (x and y) with a scale on both axes, marks labelled
+// where given and a dashed upright line at atX; "—" when there are none.
 void Curve(QPainter& p, const QRectF& area, const std::vector<Point>& points,
-           const std::vector<std::pair<std::string, Point>>& marks = {})
+           const std::vector<std::pair<std::string, Point>>& marks = {}, const std::optional<double>& atX = {})
 {
     if (points.size() < 2) {
         Unknown(p, area);
@@ -170,19 +188,74 @@ void Curve(QPainter& p, const QRectF& area, const std::vector<Point>& points,
         ys.push_back(pt.y);
     }
     const auto [x0, x1] = ValueRange(xs, 1e-9);
-    const auto [y0, y1] = ValueRange(ys, 1e-9);
-    QPolygonF line;
-    for (const Point& pt : points)
-        line << MapPoint(area, pt.x, x0, x1, pt.y, y0, y1);
-    p.setPen(QPen(TRACE, 3));
-    p.drawPolyline(line);
+    auto [y0, y1] = ValueRange(ys, CURVE_MIN_SPAN);
+    y1 += (y1 - y0) * CURVE_HEADROOM;  // room for the labels of the marks at the top
     p.setFont(Font(SMALL_PT));
+    const QFontMetricsF fm(p.font(), p.device());
+    for (const auto& [v, strText] : Ticks(x0, x1, TickStep(x0, x1, 5))) {
+        const QPointF a = MapPoint(area, v, x0, x1, y0, y0, y1);
+        p.setPen(QPen(GRID, 2));
+        p.drawLine(a, QPointF(a.x(), area.top()));
+        p.setPen(PALE);
+        // Under its tick, but no further right than the box's margin allows.
+        const double w = fm.horizontalAdvance(strText) + 4;
+        p.drawText(QRectF(std::min(a.x() - w / 2, area.right() + BOX_RIGHT_ROOM - 8 - w), area.bottom() + 4, w, 40),
+                   Qt::AlignCenter, strText);
+    }
+    for (const auto& [v, strText] : Ticks(y0, y1, TickStep(y0, y1, 3))) {
+        const QPointF a = MapPoint(area, x0, x0, x1, v, y0, y1);
+        p.setPen(QPen(GRID, 2));
+        p.drawLine(a, QPointF(area.right(), a.y()));
+        p.setPen(PALE);
+        p.drawText(QRectF(area.left() - 80, a.y() - 25, 72, 50), Qt::AlignRight | Qt::AlignVCenter, strText);
+    }
+    if (atX) {
+        p.setPen(QPen(MARK, 3, Qt::DashLine));
+        p.drawLine(MapPoint(area, *atX, x0, x1, y0, y0, y1), MapPoint(area, *atX, x0, x1, y1, y0, y1));
+    }
+    // Points come at even steps; where one is missing (a bin of the curve with too few beats),
+    // the line breaks rather than bridge the gap.
+    double step = x1 - x0;
+    for (size_t i = 1; i < points.size(); ++i)
+        if (points[i].x > points[i - 1].x)
+            step = std::min(step, points[i].x - points[i - 1].x);
+    p.setPen(QPen(TRACE, 3, Qt::SolidLine, Qt::RoundCap));
+    QPolygonF line;
+    const auto flush = [&] {
+        if (line.size() == 1) {  // a piece of one point still shows
+            p.setBrush(TRACE);
+            p.drawEllipse(line.first(), 5, 5);
+            p.setBrush(Qt::NoBrush);
+        } else {
+            p.drawPolyline(line);
+        }
+        line.clear();
+    };
+    for (size_t i = 0; i < points.size(); ++i) {
+        if (i > 0 && points[i].x - points[i - 1].x > GAP_STEPS * step)
+            flush();
+        line << MapPoint(area, points[i].x, x0, x1, points[i].y, y0, y1);
+    }
+    flush();
+    // A mark's label goes above it, or below where the line dips there (the notch), clear of the
+    // marks on the wave's rises either side.
+    const auto dips = [&](const Point& m) {
+        const double reach = (x1 - x0) * MARK_REACH;
+        bool bLeft = false, bRight = false;
+        for (const Point& pt : points) {
+            if (std::abs(pt.x - m.x) > reach || std::abs(pt.x - m.x) < reach / 2)
+                continue;
+            (pt.x < m.x ? bLeft : bRight) = pt.y > m.y;
+        }
+        return bLeft && bRight;
+    };
     for (const auto& mark : marks) {
         const QPointF at = MapPoint(area, mark.second.x, x0, x1, mark.second.y, y0, y1);
-        p.setBrush(TRACE);
+        p.setPen(Qt::NoPen);
+        p.setBrush(MARK);
         p.drawEllipse(at, 8, 8);
-        p.setPen(INK);
-        p.drawText(at + QPointF(12, -10), QString::fromStdString(mark.first));
+        p.setPen(MARK);
+        p.drawText(at + (dips(mark.second) ? QPointF(-10, 40) : QPointF(12, -10)), QString::fromStdString(mark.first));
     }
     p.setBrush(Qt::NoBrush);
 }
@@ -281,20 +354,28 @@ void CSessionReport::PaintPageOne(QPainter& p) const
     };
     perChannel(tr("脉率（次/分）"), [&](int ch) { return FigureText(s.signal.pulseRate[ch]); });
     perChannel(tr("脉搏传导时间（毫秒）"), [&](int ch) { return FigureText(s.signal.pttMs[ch]); });
-    // The pulse reading of each channel: "—" until it is measured (PulseReading).
-    perChannel(tr("最佳取脉压力"), [&](int ch) { return FigureText(s.pulse[ch].bestPressure, 0); });
-    perChannel(tr("脉位"), [&](int ch) {
-        const std::string& pos = s.pulse[ch].position;
-        return pos == "floating" ? tr("浮") : pos == "middle" ? tr("中") : pos == "deep" ? tr("沉") : QStringLiteral("\u2014");
-    });
-    perChannel(QStringLiteral("h1"), [&](int ch) { return FigureText(s.pulse[ch].h1, 0); });
-    perChannel(QStringLiteral("h3/h1"), [&](int ch) { return FigureText(s.pulse[ch].h3h1, 2); });
-    perChannel(QStringLiteral("h4/h1"), [&](int ch) { return FigureText(s.pulse[ch].h4h1, 2); });
-    perChannel(QStringLiteral("h5/h1"), [&](int ch) { return FigureText(s.pulse[ch].h5h1, 2); });
-    perChannel(tr("t1（毫秒）"), [&](int ch) { return FigureText(s.pulse[ch].t1Ms, 0); });
-    perChannel(tr("t4（毫秒）"), [&](int ch) { return FigureText(s.pulse[ch].t4Ms, 0); });
-    perChannel(tr("t5（毫秒）"), [&](int ch) { return FigureText(s.pulse[ch].t5Ms, 0); });
-    perChannel(QStringLiteral("w/t"), [&](int ch) { return FigureText(s.pulse[ch].wt, 2); });
+    // The pulse reading of each channel, each figure with the digits --stats gives it; the
+    // best hold-down pressure in the units, named in the label when the channels share one.
+    const units::PressureUnits& u = s.pressureUnits;
+    const bool bOneUnit = u.OneName();
+    perChannel(bOneUnit && !u.AllCounts() ? tr("最佳取脉压力（%1）").arg(QString::fromStdString(u.ch[0].name)) : tr("最佳取脉压力"),
+               [&](int ch) {
+                   const QString strValue = FigureText(s.pulse[ch].bestPressure, u.ch[ch].Digits(BEST_PRESSURE_DIGITS));
+                   return bOneUnit || !s.pulse[ch].bestPressure ? strValue : strValue + QLatin1Char(' ') + UnitName(u.ch[ch]);
+               });
+    perChannel(tr("脉位"), [&](int ch) { return PositionText(s.pulse[ch]); });
+    using namespace analysis;
+    const auto figure = [&](const QString& strLabel, std::optional<double> PulseReading::*pField, int nFigure) {
+        perChannel(strLabel, [&](int ch) { return FigureText(s.pulse[ch].*pField, FigureInfo(nFigure).decimals); });
+    };
+    figure(QStringLiteral("h1"), &PulseReading::h1, PF_H1);
+    figure(QStringLiteral("h3/h1"), &PulseReading::h3h1, PF_H3_H1);
+    figure(QStringLiteral("h4/h1"), &PulseReading::h4h1, PF_H4_H1);
+    figure(QStringLiteral("h5/h1"), &PulseReading::h5h1, PF_H5_H1);
+    figure(tr("t1（毫秒）"), &PulseReading::t1Ms, PF_T1);
+    figure(tr("t4（毫秒）"), &PulseReading::t4Ms, PF_T4);
+    figure(tr("t5（毫秒）"), &PulseReading::t5Ms, PF_T5);
+    figure(QStringLiteral("w/t"), &PulseReading::wt, PF_W_T);
     Table(p, y, {QString(), tr("通道 1"), tr("通道 2"), tr("通道 3")}, rows);
 
     Heading(p, y, tr("心率变异性"));
@@ -343,13 +424,32 @@ void CSessionReport::PaintPageTwo(QPainter& p) const
 
 void CSessionReport::PaintPulseReadings(QPainter& p) const
 {
-    // The averaged beat and the pressure-amplitude curve of each channel: "—" until measured.
+    // The averaged beat and the pressure-amplitude curve of each channel, the best hold-down
+    // pressure marked on the curve.
     const PageTwoLayout l = LayoutPageTwo();
     for (int ch = 0; ch < analysis::PULSE_CHANNELS; ++ch) {
         const PulseReading& r = m_summary.pulse[ch];
-        Curve(p, Box(p, l.beat[ch], tr("平均脉搏波 · 通道 %1").arg(ch + 1)), r.averagedBeat, r.beatMarks);
-        Curve(p, Box(p, l.curve[ch], tr("压力-幅度曲线 · 通道 %1").arg(ch + 1)), r.pressureAmplitude);
+        Curve(p, Box(p, l.beat[ch], tr("平均脉搏波 · 通道 %1（毫秒，计数）").arg(ch + 1)), r.averagedBeat, r.beatMarks);
+        Curve(p, Box(p, l.curve[ch], tr("压力-幅度曲线 · 通道 %1（%2，计数）").arg(ch + 1).arg(UnitName(m_summary.pressureUnits.ch[ch]))),
+              r.pressureAmplitude, {}, r.bestPressure);
     }
+}
+
+QString CSessionReport::UnitName(const units::ChannelUnit& unit)
+{
+    return unit.IsCounts() ? tr("计数") : QString::fromStdString(unit.name);
+}
+
+QString CSessionReport::PositionText(const PulseReading& r)
+{
+    QString strText = r.position == "floating" ? tr("浮") : r.position == "middle" ? tr("中") : r.position == "deep" ? tr("沉") : QString();
+    if (strText.isEmpty())
+        return QStringLiteral("\u2014");
+    if (r.peakEnd == "low")
+        strText += tr("（峰在扫描低端）");
+    else if (r.peakEnd == "high")
+        strText += tr("（峰在扫描高端）");
+    return strText;
 }
 
 void CSessionReport::PaintHeartRate(QPainter& p, const QRectF& box) const
@@ -453,7 +553,7 @@ void CSessionReport::PaintFooter(QPainter& p, int nPage) const
 }
 
 bool WriteSessionReport(const QString& strCapture, const QString& strOut, const ReportFields& fields, QString* pError,
-                        const ProgressFn& progress)
+                        const ProgressFn& progress, const units::PressureUnits& pressureUnits)
 {
     auto fail = [pError](const QString& strWhy) {
         if (pError)
@@ -472,7 +572,7 @@ bool WriteSessionReport(const QString& strCapture, const QString& strOut, const 
     SessionSummary summary;
     std::string strError;
     const ProgressFn scaled = [&progress](double f) { return !progress || progress(f * PROGRESS_OF_SUMMARY); };
-    if (!BuildSessionSummary(QFile::encodeName(strCapture).toStdString(), summary, strError, scaled))
+    if (!BuildSessionSummary(QFile::encodeName(strCapture).toStdString(), summary, strError, scaled, pressureUnits))
         return fail(QString::fromStdString(strError));
 
     const QString strPart = strOut + QStringLiteral(".part");

@@ -30,6 +30,10 @@ public:
     // The report's title, and the note that puts the variability figures in their place.
     static QString Title();
     QString HrvNote() const;
+    // The name of a pressure unit as the report shows it ("计数" for counts), and a channel's
+    // position (浮, 中, 沉, with the end of the sweep where its peak lies there; "—" unknown).
+    static QString UnitName(const units::ChannelUnit& unit);
+    static QString PositionText(const PulseReading& r);
 
 private:
     void PaintPageOne(QPainter& p) const;
@@ -43,11 +47,13 @@ private:
     ReportFields m_fields;
 };
 
-// Makes the report of the capture strCapture into strOut: the summary first (a bad capture is
-// refused before any file is made), then the pages into strOut.part, which is created anew
-// (an existing one is refused, never reused) and renamed to strOut when complete. False with
-// the file's name and the reason in *pError; no file of the report's is left then.
+// Makes the report of the capture strCapture into strOut, its static pressures in
+// pressureUnits: the summary first (a bad capture is refused before any file is made), then the
+// pages into strOut.part, which is created anew (an existing one is refused, never reused) and
+// renamed to strOut when complete. False with the file's name and the reason in *pError; no
+// file of the report's is left then.
 bool WriteSessionReport(const QString& strCapture, const QString& strOut, const ReportFields& fields,
-                        QString* pError, const ProgressFn& progress = {});
+                        QString* pError, const ProgressFn& progress = {},
+                        const units::PressureUnits& pressureUnits = units::PressureUnits());
 
 } // namespace report

@@ -71,7 +71,7 @@ public:
                 return fail(reader.Error());
             if (rec.dir == capture::Direction::Received)
                 m_decoder.Received(rec.bytes.data(), rec.bytes.size(), rec.timeUs);
-            else
+            else if (rec.dir == capture::Direction::Sent)  // a note is no command
                 m_decoder.Sent(rec.bytes.data(), rec.bytes.size(), rec.timeUs);
             m_nLastTimeUs = std::max(m_nLastTimeUs, rec.timeUs);
             const int nPermille = dSize > 0 ? static_cast<int>(1000 * static_cast<double>(reader.Offset()) / dSize) : 0;
@@ -210,10 +210,51 @@ std::optional<StripChoice> ChooseStrip(const std::vector<SecondStats>& seconds)
     return best;
 }
 
-bool BuildSessionSummary(const std::string& strPath, SessionSummary& out, std::string& strError, const ProgressFn& progress)
+PulseReading PulseReadingOf(const analysis::PulseDiagram& diagram, const analysis::PressureCurve& curve,
+                            const units::ChannelUnit& unit)
+{
+    using namespace analysis;
+    PulseReading r;
+    if (curve.bestPressure)
+        r.bestPressure = unit.FromCounts(*curve.bestPressure);
+    if (curve.position != PulsePosition::Unknown) {
+        r.position = PositionName(curve.position);
+        if (curve.peakEnd != PeakEnd::None)
+            r.peakEnd = PeakEndName(curve.peakEnd);
+    }
+    r.h1 = diagram.median[PF_H1];
+    r.h3h1 = diagram.median[PF_H3_H1];
+    r.h4h1 = diagram.median[PF_H4_H1];
+    r.h5h1 = diagram.median[PF_H5_H1];
+    r.t1Ms = diagram.median[PF_T1];
+    r.t4Ms = diagram.median[PF_T4];
+    r.t5Ms = diagram.median[PF_T5];
+    r.wt = diagram.median[PF_W_T];
+
+    const AveragedBeat& beat = diagram.averaged;
+    if (beat.periodMs > 0 && beat.heights.size() >= 2) {
+        const double step = beat.periodMs / static_cast<double>(beat.heights.size() - 1);
+        for (size_t k = 0; k < beat.heights.size(); ++k)
+            r.averagedBeat.push_back(Point{static_cast<double>(k) * step, beat.heights[k]});
+        if (beat.bPointsFound) {
+            const BeatPoints& b = beat.points;
+            r.beatMarks = {{"h1", {b.t1, b.h1}}, {"h3", {b.t3, b.h3}}, {"h4", {b.t4, b.h4}}};
+            if (b.hD > b.h4)  // no rise after the notch: no dicrotic peak to mark
+                r.beatMarks.push_back({"h5", {b.tD, b.hD}});
+        }
+    }
+    for (const PressureBin& bin : curve.bins)
+        if (bin.curveH1)
+            r.pressureAmplitude.push_back(Point{unit.FromCounts(bin.Centre()), *bin.curveH1});
+    return r;
+}
+
+bool BuildSessionSummary(const std::string& strPath, SessionSummary& out, std::string& strError, const ProgressFn& progress,
+                         const units::PressureUnits& pressureUnits)
 {
     out = SessionSummary();
     out.strCaptureName = BaseName(strPath);
+    out.pressureUnits = pressureUnits;
 
     // First pass: the figures, exactly as sensor-decode --stats makes them from a capture.
     CCapturePass first(strPath);
@@ -242,6 +283,8 @@ bool BuildSessionSummary(const std::string& strPath, SessionSummary& out, std::s
     out.hrv = analysis::HrvOf(nn);
     for (const analysis::NnInterval& v : nn)
         out.heartRate.push_back(Point{v.tS, 60000 / v.ms});
+    for (int c = 0; c < analysis::PULSE_CHANNELS; ++c)
+        out.pulse[c] = PulseReadingOf(stats.Diagram(c), stats.Curve(c), pressureUnits.ch[c]);
 
     // Second pass: the strip, once it is known where it lies.
     const std::optional<StripChoice> choice = ChooseStrip(seconds.m_seconds);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "channel_units.h"
 #include "hrv.h"
 #include "signal_analysis.h"
 
@@ -22,18 +23,21 @@ struct Point {
     double y = 0;
 };
 
-// The pulse reading of one channel (the pulse diagram and the pressure-amplitude curve). Not
-// measured yet: every field stays empty and the report shows "—" in its place.
+// The pulse reading of one channel: the medians of its pulse diagram over the session and its
+// pressure-amplitude curve, as sensor-decode --stats gives them; empty where unknown, and the
+// report shows "—" there.
 struct PulseReading {
     // Page 1.
-    std::optional<double> bestPressure;  // best hold-down pressure, counts
+    std::optional<double> bestPressure;  // best hold-down pressure, in the channel's unit
     std::string position;                // "floating", "middle" or "deep"; empty: unknown
+    std::string peakEnd;                 // "low" or "high" when the peak lies at that end of the sweep
     std::optional<double> h1;            // counts
     std::optional<double> h3h1, h4h1, h5h1;
     std::optional<double> t1Ms, t4Ms, t5Ms;
     std::optional<double> wt;
     // Page 2: the averaged beat (ms from the foot, counts above its baseline) with its marked
-    // points (label, place), and the pressure-amplitude curve (pressure, h1).
+    // points (label, place), and the pressure-amplitude curve (pressure in the channel's unit,
+    // h1 in counts) at the centres of the bins it is known for.
     std::vector<Point> averagedBeat;
     std::vector<std::pair<std::string, Point>> beatMarks;
     std::vector<Point> pressureAmplitude;
@@ -57,6 +61,7 @@ struct SessionSummary {
     std::string strWriter;        // the program that recorded it
     double durationS = 0;         // from the capture's start to its last record
     std::optional<std::array<uint8_t, 4>> deviceInfo;  // the last information reply
+    units::PressureUnits pressureUnits;  // of the best hold-down pressures and the curves
     // The figures of sensor-decode --stats.
     uint64_t qwFrames = 0;
     std::optional<double> frameRateHz;
@@ -74,11 +79,16 @@ struct SessionSummary {
 // Told how far the work is (0 to 1) now and then; returns false to cancel.
 using ProgressFn = std::function<bool(double)>;
 
-// Reads the capture at strPath twice (the figures, then the strip) and fills out. False with
-// the file's name and the reason in strError when it cannot be read, is no capture, is
-// malformed or cut short, or when progress cancelled.
+// Reads the capture at strPath twice (the figures, then the strip) and fills out, the static
+// pressures in pressureUnits. False with the file's name and the reason in strError when it
+// cannot be read, is no capture, is malformed or cut short, or when progress cancelled.
 bool BuildSessionSummary(const std::string& strPath, SessionSummary& out, std::string& strError,
-                         const ProgressFn& progress = {});
+                         const ProgressFn& progress = {},
+                         const units::PressureUnits& pressureUnits = units::PressureUnits());
+// The pulse reading of a channel from its pulse diagram and curve over the whole session, the
+// pressures converted by unit.
+PulseReading PulseReadingOf(const analysis::PulseDiagram& diagram, const analysis::PressureCurve& curve,
+                            const units::ChannelUnit& unit);
 
 // Where the strip lies: the STRIP_S seconds of the capture's whole seconds whose frames are
 // all good and within one data run and whose three static pressures moved least (smallest sum

@@ -16,6 +16,10 @@ enum ResourceId {
     IDM_SIGNAL_LINK = 0x0040,    // the signal-and-link window
     IDM_PORT_SETTINGS = 0x0050,  // the port map dialog
     IDM_REPORT = 0x0070,         // the session report of a recording
+    IDM_REVIEW = 0x0060,         // the review window
+    IDM_ADD_MARKER = 0x0080,     // a marker at the newest sample
+    IDM_UNITS = 0x0090,          // the pressure units dialog
+    IDM_PULSE_DIAGRAM = 0x00A0,  // the pulse diagram window
 
     IDC_WAVECHART = 100,    // child id of the waveform control
 

@@ -16,6 +16,12 @@ constexpr double PTT_MIN_MS = 20;
 constexpr double PTT_MAX_MS = 500;
 constexpr double HRV_MAX_MS = 200;
 constexpr double MAX_WRITE_SECONDS = 24 * 3600;
+// The pulse diagram's ratios the shape can be asked for, the hold-down pressures and sweeps.
+constexpr double TIDAL_MIN = 0.4, TIDAL_MAX = 0.9;
+constexpr double NOTCH_MIN = 0.05, NOTCH_MAX = 0.6;
+constexpr double DICROTIC_MIN = 0, DICROTIC_MAX = 0.3;
+constexpr double PRESSURE_MAX = 10000;
+constexpr double SWEEP_MIN_S = 5, SWEEP_MAX_S = 600;
 
 void Usage(std::FILE* f)
 {
@@ -45,8 +51,23 @@ void Usage(std::FILE* f)
         "  --write-capture FILE  no terminal: write --seconds of the session (an information\n"
         "                request and reply, start, the data frames read every 5 ms, stop) into the\n"
         "                capture FILE at once, then exit\n"
-        "  --seconds S   length of --write-capture's data, seconds (default 60)\n",
-        static_cast<int>(SIM_MAX_RATE), PTT_MIN_MS, PTT_MAX_MS, HRV_MAX_MS, HRV_MAX_MS);
+        "  --seconds S   length of --write-capture's data, seconds (default 60)\n"
+        "The pulse's shape and hold-down pressure (each one value, or three for the pulse channels\n"
+        "apart; not with --replay). The shape comes as near the ratios asked as it can; --truth\n"
+        "gives each beat's own:\n"
+        "  --tidal R     the pulse diagram's h3/h1 at the set heart rate (%g..%g; default about 0.57)\n"
+        "  --notch R     h4/h1, the dicrotic notch (%g..%g; default about 0.19)\n"
+        "  --dicrotic R  h5/h1, the dicrotic wave (%g..%g; default about 0.10)\n"
+        "  --best-pressure P  the hold-down pressure (raw counts) of the largest pulse; the pulse\n"
+        "                shrinks away from it (default: the resting hold-down, or with --sweep\n"
+        "                800,1700,2600: a floating, a middle and a deep pulse)\n"
+        "  --sweep S     the static pressures rise from a light (%g) to a heavy (%g) hold-down\n"
+        "                over S seconds (%g..%g) and back, again and again\n"
+        "  --truth FILE  write every beat's true pulse diagram, per channel, as CSV (also with\n"
+        "                --write-capture)\n",
+        static_cast<int>(SIM_MAX_RATE), PTT_MIN_MS, PTT_MAX_MS, HRV_MAX_MS, HRV_MAX_MS, TIDAL_MIN, TIDAL_MAX,
+        NOTCH_MIN, NOTCH_MAX, DICROTIC_MIN, DICROTIC_MAX, CSignalGen::SWEEP_LIGHT, CSignalGen::SWEEP_HEAVY,
+        SWEEP_MIN_S, SWEEP_MAX_S);
 }
 
 bool ParseNumber(const char* text, double lo, double hi, double* out)
@@ -60,8 +81,8 @@ bool ParseNumber(const char* text, double lo, double hi, double* out)
     return true;
 }
 
-// One value for the three channels, or three separated by commas.
-bool ParsePtt(const std::string& text, double out[3])
+// One value for the three channels, or three separated by commas, each within lo..hi.
+bool ParseTriple(const std::string& text, double lo, double hi, double out[3])
 {
     double v[3] = {0, 0, 0};
     int n = 0;
@@ -69,7 +90,7 @@ bool ParsePtt(const std::string& text, double out[3])
     for (;;) {
         const size_t comma = text.find(',', start);
         const std::string part = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        if (n == 3 || !ParseNumber(part.c_str(), PTT_MIN_MS, PTT_MAX_MS, &v[n]))
+        if (n == 3 || !ParseNumber(part.c_str(), lo, hi, &v[n]))
             return false;
         ++n;
         if (comma == std::string::npos)
@@ -112,6 +133,7 @@ int main(int argc, char** argv)
     std::string strWrite;
     double dSeconds = 60;
     bool bSeconds = false;
+    bool pulseSet = false;  // an option of the simulated pulse's shape or pressure
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;
@@ -137,7 +159,8 @@ int main(int argc, char** argv)
         const bool known = arg == "--rate" || arg == "--bpm" || arg == "--seed" || arg == "--corrupt"
                         || arg == "--garbage" || arg == "--log" || arg == "--link" || arg == "--ptt"
                         || arg == "--hrv" || arg == "--replay" || arg == "--speed"
-                        || arg == "--write-capture" || arg == "--seconds";
+                        || arg == "--write-capture" || arg == "--seconds" || arg == "--tidal" || arg == "--notch"
+                        || arg == "--dicrotic" || arg == "--best-pressure" || arg == "--sweep" || arg == "--truth";
         if (!known) {
             std::fprintf(stderr, "sensor-sim: unknown option %s\n", arg.c_str());
             Usage(stderr);
@@ -157,7 +180,13 @@ int main(int argc, char** argv)
         else if (arg == "--seed") { ok = ParseSeed(value.c_str(), &opts.seed); }
         else if (arg == "--corrupt") { ok = ParseNumber(value.c_str(), 0, 1, &v); opts.corrupt = v; }
         else if (arg == "--garbage") { ok = ParseNumber(value.c_str(), 0, 1, &v); opts.garbage = v; }
-        else if (arg == "--ptt") { ok = ParsePtt(value, opts.pttMs); }
+        else if (arg == "--ptt") { ok = ParseTriple(value, PTT_MIN_MS, PTT_MAX_MS, opts.pttMs); }
+        else if (arg == "--tidal") { ok = ParseTriple(value, TIDAL_MIN, TIDAL_MAX, opts.pulse.tidal); pulseSet = true; }
+        else if (arg == "--notch") { ok = ParseTriple(value, NOTCH_MIN, NOTCH_MAX, opts.pulse.notch); pulseSet = true; }
+        else if (arg == "--dicrotic") { ok = ParseTriple(value, DICROTIC_MIN, DICROTIC_MAX, opts.pulse.dicrotic); pulseSet = true; }
+        else if (arg == "--best-pressure") { ok = ParseTriple(value, 0, PRESSURE_MAX, opts.pulse.bestPressure); pulseSet = true; }
+        else if (arg == "--sweep") { ok = ParseNumber(value.c_str(), SWEEP_MIN_S, SWEEP_MAX_S, &opts.pulse.sweepS); pulseSet = true; }
+        else if (arg == "--truth") { ok = !value.empty(); opts.truthPath = value; }
         else if (arg == "--hrv") { ok = ParseHrv(value, opts); }
         else if (arg == "--write-capture") { ok = !value.empty(); strWrite = value; }
         else if (arg == "--seconds") { ok = ParseNumber(value.c_str(), 0.1, MAX_WRITE_SECONDS, &dSeconds); bSeconds = true; }
@@ -174,6 +203,10 @@ int main(int argc, char** argv)
 
     if (opts.replaySpeed != 1 && opts.replayPath.empty()) {
         std::fprintf(stderr, "sensor-sim: --speed needs --replay\n");
+        return 2;
+    }
+    if ((pulseSet || !opts.truthPath.empty()) && !opts.replayPath.empty()) {
+        std::fprintf(stderr, "sensor-sim: the pulse's shape, pressure and truth belong to the simulated signals; they cannot be used with --replay\n");
         return 2;
     }
     if (bSeconds && strWrite.empty()) {
@@ -198,6 +231,8 @@ int main(int argc, char** argv)
         cap.hrvLfMs = opts.hrvLfMs;
         cap.hrvHfMs = opts.hrvHfMs;
         cap.seconds = dSeconds;
+        cap.pulse = opts.pulse;
+        cap.truthPath = opts.truthPath;
         std::string error;
         if (!WriteSimulatedCapture(strWrite, cap, &error)) {
             std::fprintf(stderr, "sensor-sim: %s\n", error.c_str());

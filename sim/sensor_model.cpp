@@ -1,5 +1,6 @@
 #include "sensor_model.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "platform.h"
@@ -66,6 +67,33 @@ void CSensorModel::ApplyHrvModulation(double lfMs, double hfMs)
 {
     m_gen.m_dHrvLfMs = lfMs;
     m_gen.m_dHrvHfMs = hfMs;
+}
+
+void CSensorModel::ApplyPulseOptions(const SimPulseOptions& opts)
+{
+    m_gen.m_dSweepS = std::max(0.0, opts.sweepS);
+    double defaults[3] = {0, 0, 0};
+    bool bHaveDefaults = false;
+    for (int ch = 0; ch < 3; ++ch) {
+        m_gen.m_dBestPressure[ch] = opts.bestPressure[ch];
+        const double* asked[3] = {&opts.tidal[ch], &opts.notch[ch], &opts.dicrotic[ch]};
+        if (*asked[0] < 0 && *asked[1] < 0 && *asked[2] < 0)
+            continue;
+        // Ratios not asked for keep what the default shape gives at this rate.
+        if (!bHaveDefaults)
+            bHaveDefaults = CPulseShape::Ratios(PulseComponents(), m_gen.Bpm(), defaults);
+        double ratios[3];
+        for (int k = 0; k < 3; ++k)
+            ratios[k] = *asked[k] >= 0 ? *asked[k] : defaults[k];
+        bool bSame = false;
+        for (int prev = 0; prev < ch && !bSame; ++prev)
+            if (opts.tidal[prev] == opts.tidal[ch] && opts.notch[prev] == opts.notch[ch] && opts.dicrotic[prev] == opts.dicrotic[ch]) {
+                m_gen.SetPulseShape(ch, m_gen.Shape(prev).Components());
+                bSame = true;
+            }
+        if (!bSame)
+            m_gen.SetPulseShape(ch, CPulseShape::ForRatios(ratios, m_gen.Bpm()));
+    }
 }
 
 void CSensorModel::AppendReply(std::vector<uint8_t>& out, uint8_t code, const uint8_t* payload, int n)

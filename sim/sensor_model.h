@@ -27,6 +27,15 @@ private:
     std::vector<uint8_t> m_buf;
 };
 
+// The pulse's shape and its pressure-amplitude model, per pulse channel; negative: the default.
+struct SimPulseOptions {
+    double tidal[3] = {-1, -1, -1};         // the pulse diagram's h3/h1 at the set heart rate
+    double notch[3] = {-1, -1, -1};         // h4/h1
+    double dicrotic[3] = {-1, -1, -1};      // h5/h1
+    double bestPressure[3] = {-1, -1, -1};  // best hold-down pressure, raw counts
+    double sweepS = 0;                      // light to heavy hold-down over this, and back; 0: none
+};
+
 // True for the addresses a command frame may carry.
 bool IsSensorAddress(uint8_t address);
 
@@ -48,6 +57,8 @@ public:
     // A known heart-rate modulation, amplitudes in milliseconds (CSignalGen::m_dHrvLfMs); before
     // the first sample.
     void ApplyHrvModulation(double lfMs, double hfMs);
+    // The pulse's shape and pressure-amplitude model; before the first sample.
+    void ApplyPulseOptions(const SimPulseOptions& opts);
     // The next data frame (21 bytes): header F0 1F 12 32 and a sample block.
     void NextDataFrame(uint8_t frame[proto::DATA_FRAME_LEN]);
 

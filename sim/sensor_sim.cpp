@@ -129,6 +129,17 @@ bool SensorSim::Start(std::string* error)
             return fail(strReplayError);
         }
         m_strReplayWarning = m_pReplay->Warning();
+        m_replayDurationUs = m_pReplay->DurationUs();
+        m_replayPosUs = 0;
+        m_bReplayEnded = false;
+    }
+
+    if (!m_opts.truthPath.empty()) {
+        m_pTruth = std::fopen(m_opts.truthPath.c_str(), "w");
+        if (!m_pTruth)
+            return fail(ErrnoText(("cannot write " + m_opts.truthPath).c_str()));
+        const std::string header = TruthCsvHeader();
+        std::fputs(header.c_str(), m_pTruth);
     }
 
     if (!m_opts.linkPath.empty()) {
@@ -159,6 +170,7 @@ bool SensorSim::Start(std::string* error)
     ctx.hWake = m_hWake[0];
     ctx.pLog = m_log.IsOpen() ? &m_log : nullptr;
     ctx.pReplay = m_pReplay.get();
+    ctx.pTruth = m_pTruth;
     ctx.t0 = Clock::now();
     try {
         m_thread = std::thread(&SensorSim::Run, this, std::move(ctx));
@@ -200,7 +212,19 @@ void SensorSim::Cleanup()
     }
     m_log.Close();
     m_pReplay.reset();
+    if (m_pTruth)
+        std::fclose(m_pTruth);
+    m_pTruth = nullptr;
     m_bStreaming = false;
+}
+
+ReplayProgress SensorSim::Replay() const
+{
+    ReplayProgress p;
+    p.positionUs = m_replayPosUs.load();
+    p.durationUs = m_replayDurationUs.load();
+    p.ended = m_bReplayEnded.load();
+    return p;
 }
 
 ssize_t SensorSim::ReadMaster(int fd, uint8_t* buf, size_t n)
@@ -234,6 +258,8 @@ void SensorSim::Run(RunContext ctx)
     CSensorModel model(opts.rate, opts.bpm, opts.seed);
     model.ApplySignalOptions(opts.pttMs, opts.hrvMs);
     model.ApplyHrvModulation(opts.hrvLfMs, opts.hrvHfMs);
+    model.ApplyPulseOptions(opts.pulse);
+    model.m_gen.m_bTruth = ctx.pTruth != nullptr;
     CCommandParser parser;
     CSimRandom faults(opts.seed ^ 0xFA017u);
     SensorSimStats stats;
@@ -282,12 +308,26 @@ void SensorSim::Run(RunContext ctx)
                 out.insert(out.end(), frame, frame + proto::DATA_FRAME_LEN);
                 ++stats.framesSent;
             }
+            if (ctx.pTruth) {
+                const std::vector<PulseTruth> truth = model.m_gen.TakeTruth();
+                for (const PulseTruth& t : truth) {
+                    const std::string line = TruthCsvLine(t);
+                    std::fputs(line.c_str(), ctx.pTruth);
+                }
+                if (!truth.empty())
+                    std::fflush(ctx.pTruth);
+            }
         } else {
             streaming = false;
             if (ctx.pReplay)
                 ctx.pReplay->Pause();
         }
         m_bStreaming = streaming;
+        if (ctx.pReplay) {
+            m_replayPosUs = ctx.pReplay->PositionUs(
+                std::chrono::duration_cast<std::chrono::microseconds>(now - ctx.t0).count());
+            m_bReplayEnded = ctx.pReplay->Ended();
+        }
 
         while (!out.empty()) {
             const ssize_t n = ::write(ctx.hMaster, out.data(), out.size());
@@ -375,6 +415,8 @@ void SensorSim::Run(RunContext ctx)
     }
     if (ctx.pLog)
         ctx.pLog->Flush();
+    if (ctx.pTruth)
+        std::fflush(ctx.pTruth);
     std::lock_guard<std::mutex> lock(m_statsLock);
     m_stats = stats;
 }

@@ -16,6 +16,7 @@
 
 #include "capture_writer.h"
 #include "replay_source.h"
+#include "sensor_model.h"
 
 // Data frames a second that 256000 baud can carry: 25,600 bytes/s over 21-byte frames.
 constexpr double SIM_MAX_RATE = 25600.0 / 21;
@@ -38,6 +39,8 @@ struct SensorSimOptions {
                                 // the signals only, a replay ignores it
     std::string replayPath;     // stream this capture's received bytes instead of signals; empty: none
     double replaySpeed = 1;     // pace of the replay against the recording, 0.1..20
+    SimPulseOptions pulse;      // the pulse's shape and pressure-amplitude model, the sweep
+    std::string truthPath;      // CSV of every beat's true pulse diagram; empty: none
 };
 
 struct SensorSimStats {
@@ -48,6 +51,13 @@ struct SensorSimStats {
     uint64_t skippedBytes = 0;    // received bytes that were no command
     uint64_t corrupted = 0;       // data frames sent with a flipped byte
     uint64_t garbageBursts = 0;   // runs of random bytes sent
+};
+
+// Where a replay is, in the capture's own time from its first data frame.
+struct ReplayProgress {
+    int64_t positionUs = 0;
+    int64_t durationUs = 0;
+    bool ended = false;  // played to its end; starting again plays it from the beginning
 };
 
 class SensorSim {
@@ -75,6 +85,8 @@ public:
     const SensorSimOptions& Options() const { return m_opts; }
     bool Streaming() const { return m_bStreaming.load(); }
     SensorSimStats Stats() const;
+    // The replay's progress (all zero when not replaying); safe from any thread.
+    ReplayProgress Replay() const;
     // Every byte received from the console so far (up to RECEIVED_LIMIT), in order.
     std::vector<uint8_t> Received() const;
     static constexpr size_t RECEIVED_LIMIT = 1 << 20;
@@ -95,6 +107,7 @@ private:
         int hWake = -1;
         capture::CCaptureWriter* pLog = nullptr;
         capture::CReplaySource* pReplay = nullptr;  // owned by m_pReplay, used by the thread only
+        std::FILE* pTruth = nullptr;                // owned by m_pTruth, written by the thread only
         std::chrono::steady_clock::time_point t0{};
     };
 
@@ -116,9 +129,13 @@ private:
     std::unique_ptr<capture::CReplaySource> m_pReplay;  // set when replaying a capture
     bool m_bReplayRefused = false;
     std::string m_strReplayWarning;
+    std::FILE* m_pTruth = nullptr;  // the --truth file, open while running with one
     std::thread m_thread;
     std::atomic<bool> m_bQuit{false};
     std::atomic<bool> m_bStreaming{false};
+    std::atomic<int64_t> m_replayPosUs{0};
+    std::atomic<int64_t> m_replayDurationUs{0};
+    std::atomic<bool> m_bReplayEnded{false};
 
     mutable std::mutex m_statsLock;
     SensorSimStats m_stats;

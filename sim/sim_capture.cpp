@@ -1,6 +1,9 @@
 #include "sim_capture.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "capture_writer.h"
@@ -22,6 +25,20 @@ bool WriteSimulatedCapture(const std::string& strPath, const SimCaptureOptions& 
     CSensorModel model(opts.rate, opts.bpm, opts.seed);
     model.ApplySignalOptions(opts.pttMs, opts.hrvMs);
     model.ApplyHrvModulation(opts.hrvLfMs, opts.hrvHfMs);
+    model.ApplyPulseOptions(opts.pulse);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> truth(nullptr, [](std::FILE* f) { return f ? std::fclose(f) : 0; });
+    if (!opts.truthPath.empty()) {
+        truth.reset(std::fopen(opts.truthPath.c_str(), "w"));
+        if (!truth) {
+            if (pError)
+                *pError = "cannot write " + opts.truthPath + ": " + std::strerror(errno);
+            writer.Close();
+            std::remove(strPath.c_str());
+            return false;
+        }
+        std::fputs(TruthCsvHeader().c_str(), truth.get());
+        model.m_gen.m_bTruth = true;
+    }
     CSimRandom faults(opts.seed ^ 0xFA017u);
     std::vector<uint8_t> out;
     // A command sent at timeUs and its reply, if any, a few milliseconds later.
@@ -57,8 +74,18 @@ bool WriteSimulatedCapture(const std::string& strPath, const SimCaptureOptions& 
         }
         if (!out.empty())
             writer.Append(Direction::Received, t, out.data(), out.size());
+        if (truth)
+            for (const PulseTruth& row : model.m_gen.TakeTruth())
+                std::fputs(TruthCsvLine(row).c_str(), truth.get());
     }
     command(proto::CODE_STOP, t + SIM_CAPTURE_READ_US);
+    if (truth && (std::ferror(truth.get()) || std::fclose(truth.release()) != 0)) {
+        if (pError)
+            *pError = "cannot write " + opts.truthPath + ": " + std::strerror(errno ? errno : EIO);
+        writer.Close();
+        std::remove(strPath.c_str());
+        return false;
+    }
     if (!writer.Close()) {
         if (pError)
             *pError = writer.Error();

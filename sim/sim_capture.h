@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "sensor_model.h"
+
 struct SimCaptureOptions {
     double rate = 500;          // data frames a second
     double bpm = 72;
@@ -17,12 +19,15 @@ struct SimCaptureOptions {
     double hrvHfMs = -1;
     double seconds = 60;        // of data frames
     std::string start;          // the header's start time; empty: now
+    SimPulseOptions pulse;      // the pulse's shape and pressure-amplitude model, the sweep
+    std::string truthPath;      // CSV of every beat's true pulse diagram; empty: none
 };
 
 // Microseconds between the reads of the session, as the simulator's own tick.
 constexpr int64_t SIM_CAPTURE_READ_US = 5000;
 
 // Writes the session: an information request and its reply, the start command, the data frames
-// in reads every SIM_CAPTURE_READ_US, then the stop command and its acknowledgement. False with
-// the file's name and the system's reason in *pError when the file cannot be written.
+// in reads every SIM_CAPTURE_READ_US, then the stop command and its acknowledgement; and the
+// truth beside it when asked. False with the file's name and the system's reason in *pError
+// when a file cannot be written.
 bool WriteSimulatedCapture(const std::string& strPath, const SimCaptureOptions& opts, std::string* pError = nullptr);

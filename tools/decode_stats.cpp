@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "pulse_export.h"
+
 namespace {
 
 std::string Figure(const std::optional<double>& v)
@@ -107,6 +109,9 @@ void CDecodeStats::Print(std::ostream& out)
         << "lf_ms2=" << Figure(hrv.lfMs2) << '\n'
         << "hf_ms2=" << Figure(hrv.hfMs2) << '\n'
         << "lf_hf=" << Format(hrv.lfHf, LF_HF_DIGITS) << '\n';
+
+    // The pulse diagram and the pressure-amplitude curve.
+    PrintPulseStats(out, m_monitor.Analysis(), m_qwLastUs, m_units);
 }
 
 std::vector<analysis::NnInterval> CDecodeStats::NnIntervals() const

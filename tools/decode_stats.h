@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "channel_units.h"
 #include "data_runs.h"
 #include "hrv.h"
 #include "link_monitor.h"
@@ -26,8 +27,11 @@ public:
 
     // Prints frames=, frame_rate_hz=, badcheck=, skipped_bytes=, heart_rate_bpm=,
     // pulse_rate_bpm_1..3= and ptt_ms_1..3=, then the heart-rate variability nn_count=,
-    // sdnn_ms=, rmssd_ms=, pnn50_pct=, lf_ms2=, hf_ms2= and lf_hf=, one a line.
+    // sdnn_ms=, rmssd_ms=, pnn50_pct=, lf_ms2=, hf_ms2= and lf_hf=, one a line, then the pulse
+    // diagram's and pressure-amplitude curve's figures (pulse_export.h), the best hold-down
+    // pressures in the units set.
     void Print(std::ostream& out);
+    void SetPressureUnits(const units::PressureUnits& u) { m_units = u; }
 
     // The figures Print shows, for other presentations of the same session (the session
     // report): after the last frame, Finish, then these.
@@ -44,6 +48,14 @@ public:
     // A figure as Print writes it: nDigits after the point, or `unknown`.
     static std::string Format(const std::optional<double>& v, int nDigits = 1, const char* pszUnknown = "unknown");
 
+    // The analysis of the whole session, and the time of its last frame (microseconds).
+    const analysis::CSignalAnalysis& Analysis() const { return m_monitor.Analysis(); }
+    uint64_t EndUs() const { return m_qwLastUs; }
+    // The pulse diagram of pulse channel c (0..2) over every beat of the session, and its
+    // pressure-amplitude curve, as Print gives them.
+    analysis::PulseDiagram Diagram(int c) const { return Analysis().PulseDiagramOf(c, m_qwLastUs, 0); }
+    analysis::PressureCurve Curve(int c) const { return Analysis().PressureCurveOf(c); }
+
 private:
     uint64_t TimeOf(int64_t timeUs) const;
     // Tells the monitor of bytes passed over since the last time.
@@ -57,4 +69,5 @@ private:
     uint64_t m_qwDestroyed = 0;     // data frames destroyed on the line: no values, but a place in time
     uint64_t m_qwSkippedTold = 0;
     uint64_t m_qwLastUs = 0;
+    units::PressureUnits m_units;
 };

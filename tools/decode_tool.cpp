@@ -5,13 +5,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <memory>
 
 #include "capture_reader.h"
+#include "channel_units.h"
 #include "csv_export.h"
 #include "data_runs.h"
 #include "decode_stats.h"
+#include "pulse_export.h"
 #include "output_files.h"
 #include "session_decoder.h"
 #ifdef VELTRIN_HAVE_EDFLIB
@@ -27,8 +30,9 @@ constexpr uint64_t DEFAULT_CHUNK = 4096;
 constexpr size_t READ_PIECE = 1 << 16;
 
 const char USAGE[] =
-    "usage: sensor-decode [--chunk N] [--csv OUT.csv] [--edf OUT.edf [--rate HZ]] [--dump]\n"
-    "                     [--partial] [--quiet] [--stats [--rate HZ]] [FILE]\n"
+    "usage: sensor-decode [--chunk N] [--csv OUT.csv] [--edf OUT.edf [--rate HZ] [--merge-bad MS]]\n"
+    "                     [--notes OUT.csv] [--units LIST] [--dump] [--partial] [--quiet]\n"
+    "                     [--stats [--rate HZ]] [--beats OUT.csv] [--ph OUT.csv] [FILE]\n"
     "Decodes a sensor session with the console's receive ring and frame decoder. FILE (or\n"
     "standard input when FILE is absent or -) is a capture, recognised by its header, or a plain\n"
     "byte stream, which is delivered in chunks of N bytes (default 4096; a capture keeps the reads\n"
@@ -44,26 +48,51 @@ const char USAGE[] =
     "                 (time_s: the read that completed the frame; t_s: the frame on the sample\n"
     "                 clock, its data run's start plus its place in the run at the frame rate)\n"
     "  --edf OUT.edf  an EDF+ file of the eight signals in sensor counts, with annotations for\n"
-    "                 commands, data runs and missing samples; a pause of more than 10 minutes\n"
+    "                 commands, markers, the settings at the start, data runs and missing\n"
+    "                 samples; a pause of more than 10 minutes\n"
     "                 between data runs starts a new file, OUT-2.edf, OUT-3.edf ...\n"
     "  --rate HZ      sample rate of the EDF+ file and the CSV's t_s (default: measured from the\n"
     "                 capture's times; required for a plain byte stream)\n"
-    "  --dump         print the capture's records (time, direction, bytes in hex) instead of frames\n"
+    "  --merge-bad MS stretches of missing samples closer than MS milliseconds are marked by one\n"
+    "                 EDF+ annotation, \"BAD n missing samples in m\" (default 100; 0: each apart)\n"
+    "  --notes OUT.csv the capture's notes (markers): time_s,sample,text\n"
+    "  --units LIST   the static pressures of --csv, --edf, --beats and --ph and the best\n"
+    "                 hold-down pressures of --stats in units: LIST is 1=UNIT:SCALE,2=...,3=...\n"
+    "                 (SCALE in counts per unit, e.g. 1=mmHg:12.5), or \"kept\" for the units the\n"
+    "                 console keeps (its settings file, ~/.config/Veltrin/Veltrin.conf)\n"
+    "  --dump         print the capture's records (time, direction, bytes in hex; a note's text)\n"
+    "                 and the settings in force when it was recorded, instead of frames\n"
     "  --partial      decode a capture that was cut short up to its last whole record\n"
     "  --quiet        no frame lines (with --csv or --edf)\n"
     "  --stats        instead of the frame lines, the figures of the whole session, one name=value\n"
     "                 a line: frames (data frames), frame_rate_hz, badcheck, skipped_bytes,\n"
-    "                 heart_rate_bpm, pulse_rate_bpm_1..3, ptt_ms_1..3 (R wave to pulse foot);\n"
+    "                 heart_rate_bpm, pulse_rate_bpm_1..3, ptt_ms_1..3 (R wave to pulse foot),\n"
+    "                 and the settings at the start of a capture that holds them:\n"
+    "                 gain_pulse_1..3_at_start, gain_ecg_at_start, gain_volume_at_start,\n"
+    "                 coefficient_1..3_at_start;\n"
     "                 \"unknown\" where a figure is. Frames are placed by the capture's times, or\n"
     "                 --rate HZ apart in a plain byte stream (required there)\n"
     "                 Heart-rate variability: nn_count, sdnn_ms, rmssd_ms, pnn50_pct (with 60 s\n"
-    "                 of NN intervals), lf_ms2, hf_ms2, lf_hf (with 120 s of them unbroken)\n";
+    "                 of NN intervals), lf_ms2, hf_ms2, lf_hf (with 120 s of them unbroken)\n"
+    "                 Then per pulse channel c: h1_c, h3_h1_c, h4_h1_c, h5_h1_c, t1_ms_c, t4_ms_c,\n"
+    "                 t5_ms_c, t_ms_c, w_ms_c, w_t_c, c2_c..c10_c (the pulse diagram's medians),\n"
+    "                 best_pressure_c (best_pressure_UNIT_c with --units), depth_c, position_c\n"
+    "                 (floating, middle, deep), peak_end_c (the pressure-amplitude curve), beats_c\n"
+    "                 and beats_rejected_c\n"
+    "  --beats OUT.csv  one row per beat and pulse channel: its start, status, static pressure\n"
+    "                 and every figure of its pulse diagram (--rate HZ for a plain stream)\n"
+    "  --ph OUT.csv   the pressure-amplitude points, the binned curve and its best pressure\n";
 
 struct Options {
     uint64_t chunk = DEFAULT_CHUNK;
-    std::string csvPath, edfPath, path;
+    std::string csvPath, edfPath, notesPath, path;
     double rate = 0;
+    units::PressureUnits pressureUnits;
+    int64_t mergeBadUs = 100000;
     bool dump = false, partial = false, quiet = false, help = false, stats = false;
+    // The pulse diagram's and the pressure-amplitude curve's exports.
+    std::string beatsPath, phPath;
+    bool PulseExports() const { return !beatsPath.empty() || !phPath.empty(); }
 };
 
 // Any whole number from 1 up; values past the largest 64-bit one mean that one.
@@ -141,9 +170,9 @@ class CPlanCounter : public ISessionListener, private IRunListener {
 public:
     struct Stretch {
         uint64_t frames = 0, bad = 0, commands = 0, runs = 0;
-        // At most: every command, a stretch per bad or destroyed frame, a start, end and pause
-        // per run, padding.
-        uint64_t Annotations() const { return commands + bad + 3 * runs + 1; }
+        // At most: every command and note, a stretch per bad or destroyed frame, a start, end
+        // and pause per run, padding, the settings at the start.
+        uint64_t Annotations() const { return commands + bad + 3 * runs + 1 + START_GAINS + START_COEFFICIENTS; }
     };
     CPlanCounter() : m_runs(this) {}
     void OnDataFrame(const uint8_t* block, bool checkOk, int64_t timeUs) override
@@ -164,6 +193,7 @@ public:
     }
     void OnStopAck(int64_t timeUs) override { m_runs.OnStopAck(timeUs); }
     void OnCommandSent(const SentCommand&, int64_t) override { ++m_qwCommands; }
+    void OnNote(const std::string&, int64_t) override { ++m_qwCommands; }
     void Finish()
     {
         m_runs.Finish();
@@ -257,12 +287,24 @@ void DumpHeader(std::ostream& out, const CaptureHeader& h)
     if (!h.writer.empty())
         out << ", written by " << Printable(h.writer);
     out << '\n';
+    const std::vector<std::string> settings = DescribeSettings(h.atStart);
+    if (!settings.empty()) {
+        out << "# at start:";
+        for (size_t i = 0; i < settings.size(); ++i)
+            out << (i ? ", " : " ") << Printable(settings[i]);
+        out << '\n';
+    }
 }
 
 void DumpRecord(std::ostream& out, const CaptureRecord& rec)
 {
     static const char HEX[] = "0123456789ABCDEF";
     std::string line = FormatTime(rec.timeUs);
+    if (rec.dir == Direction::Note) {
+        line += " note " + Printable(std::string(rec.bytes.begin(), rec.bytes.end())) + "\n";
+        out.write(line.data(), static_cast<std::streamsize>(line.size()));
+        return;
+    }
     line += rec.dir == Direction::Received ? " recv" : " sent";
     for (uint8_t b : rec.bytes) {
         line += ' ';
@@ -271,6 +313,19 @@ void DumpRecord(std::ostream& out, const CaptureRecord& rec)
     }
     line += '\n';
     out.write(line.data(), static_cast<std::streamsize>(line.size()));
+}
+
+// --stats: the settings when the capture was recorded, name_at_start=value, when it holds them.
+void PrintSettingsAtStart(std::ostream& out, const SettingsAtStart& s)
+{
+    if (!s.known)
+        return;
+    static const char* const GAINS[START_GAINS] = {"gain_pulse_1", "gain_pulse_2", "gain_pulse_3", "gain_ecg",
+                                                   "gain_volume"};
+    for (int g = 0; g < START_GAINS; ++g)
+        out << GAINS[g] << "_at_start=" << s.gains[g] << '\n';
+    for (int c = 0; c < START_COEFFICIENTS; ++c)
+        out << "coefficient_" << c + 1 << "_at_start=" << Printable(s.coefficients[c]) << '\n';
 }
 
 class CDecodeRun {
@@ -337,8 +392,10 @@ int CDecodeRun::ReadRecords(CCaptureReader& reader, CSessionDecoder* pDecoder, b
             continue;
         if (rec.dir == Direction::Received)
             pDecoder->Received(rec.bytes.data(), rec.bytes.size(), rec.timeUs);
-        else
+        else if (rec.dir == Direction::Sent)
             pDecoder->Sent(rec.bytes.data(), rec.bytes.size(), rec.timeUs);
+        else
+            pDecoder->Note(std::string(rec.bytes.begin(), rec.bytes.end()), rec.timeUs);
         if (m_checkWrites)
             if (const int rc = m_checkWrites())
                 return rc;
@@ -382,7 +439,7 @@ int CDecodeRun::Run(IByteSource& stdinSource)
     if (FileIdOfDescriptor(input.Descriptor(), inputId))
         m_outputs.AddInput(inputId);
     std::string error;
-    for (const std::string* pOut : {&m_opts.csvPath, &m_opts.edfPath})
+    for (const std::string* pOut : {&m_opts.csvPath, &m_opts.edfPath, &m_opts.notesPath, &m_opts.beatsPath, &m_opts.phPath})
         if (!pOut->empty() && !m_outputs.Check(*pOut, error))
             return Fail(error);
 
@@ -415,12 +472,16 @@ int CDecodeRun::Run(IByteSource& stdinSource)
 
     if (m_opts.dump && !bCapture)
         return Fail(m_name + " is not a capture; --dump shows a capture's records");
+    if (!m_opts.notesPath.empty() && !bCapture)
+        return Fail(m_name + " is not a capture; --notes writes a capture's notes");
 #ifndef VELTRIN_HAVE_EDFLIB
     if (bEdf)
         return Fail("this sensor-decode was built without EDFlib, so --edf is not available");
 #endif
     if (m_opts.stats && !bCapture && m_opts.rate <= 0)
         return Fail("--stats of a plain byte stream needs --rate HZ (it has no times to place the frames by)");
+    if (m_opts.PulseExports() && !bCapture && m_opts.rate <= 0)
+        return Fail("--beats and --ph of a plain byte stream need --rate HZ (it has no times to place the frames by)");
     if (bEdf && !bCapture && m_opts.rate <= 0)
         return Fail("--edf of a plain byte stream needs --rate HZ (it has no times to measure the rate from)");
     if (bEdf && bCapture && !bRewind && m_opts.rate <= 0)
@@ -481,7 +542,8 @@ int CDecodeRun::Run(IByteSource& stdinSource)
     if (!m_opts.dump && !m_opts.quiet && !m_opts.stats)
         decoder.AddListener(&printer);
     CDecodeStats stats(decoder, bCapture ? 0 : m_opts.rate);
-    if (m_opts.stats)
+    stats.SetPressureUnits(m_opts.pressureUnits);
+    if (m_opts.stats || m_opts.PulseExports())
         decoder.AddListener(&stats);
     CFrameCounter frames;
     decoder.AddListener(&frames);
@@ -493,10 +555,19 @@ int CDecodeRun::Run(IByteSource& stdinSource)
         csvStream.reset(m_outputs.Create(m_opts.csvPath, error));
         if (!csvStream)
             return Fail(error);
-        csv = std::make_unique<CCsvExport>(csvStream.get(), clock);
+        csv = std::make_unique<CCsvExport>(csvStream.get(), m_opts.pressureUnits, clock);
         decoder.AddListener(csv.get());
         csvWatch = std::make_unique<CStreamWatch>(csvStream.get());
         decoder.AddListener(csvWatch.get());
+    }
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> notesStream(nullptr, [](std::FILE* f) { return f ? std::fclose(f) : 0; });
+    std::unique_ptr<CNotesCsv> notes;
+    if (!m_opts.notesPath.empty()) {
+        notesStream.reset(m_outputs.Create(m_opts.notesPath, error));
+        if (!notesStream)
+            return Fail(error);
+        notes = std::make_unique<CNotesCsv>(notesStream.get());
+        decoder.AddListener(notes.get());
     }
 #ifdef VELTRIN_HAVE_EDFLIB
     std::unique_ptr<CEdfExport> edf;
@@ -518,7 +589,10 @@ int CDecodeRun::Run(IByteSource& stdinSource)
             strPath = m_outputs.Reserve(EdfSeriesPath(m_opts.edfPath, nFile), strError);
             return !strPath.empty();
         };
+        plan.pressureUnits = m_opts.pressureUnits;
+        plan.mergeBadUs = m_opts.mergeBadUs;
         if (bCapture) {
+            plan.atStart = header.atStart;
             plan.start = header.start;
             plan.recording = (header.port > 0 ? "COM" + std::to_string(header.port) + " " : std::string())
                            + header.path + (header.settings.empty() ? "" : " " + header.settings);
@@ -559,18 +633,42 @@ int CDecodeRun::Run(IByteSource& stdinSource)
         if (std::fclose(pCsv) != 0 || bFailed)
             return Fail("cannot write " + m_opts.csvPath + ": " + std::strerror(nWatched ? nWatched : errno ? errno : EIO));
     }
+    if (notes) {
+        std::FILE* pNotes = notesStream.release();
+        errno = 0;
+        const bool bFailed = std::ferror(pNotes) != 0;
+        if (std::fclose(pNotes) != 0 || bFailed)
+            return Fail("cannot write " + m_opts.notesPath + ": " + std::strerror(errno ? errno : EIO));
+    }
 #ifdef VELTRIN_HAVE_EDFLIB
     if (edf && !edf->Finish())
         return Fail(m_opts.edfPath + ": " + edf->Error());
 #endif
+    // The pulse diagram's exports, from the whole session's analysis.
+    for (const auto& e : {std::make_pair(&m_opts.beatsPath, true), std::make_pair(&m_opts.phPath, false)}) {
+        if (e.first->empty())
+            continue;
+        std::FILE* pOut = m_outputs.Create(*e.first, error);
+        if (!pOut)
+            return Fail(error);
+        const bool bWritten = e.second ? WriteBeatsCsv(pOut, stats.Analysis(), stats.EndUs(), m_opts.pressureUnits)
+                                       : WritePressureCsv(pOut, stats.Analysis(), m_opts.pressureUnits);
+        errno = 0;
+        if (std::fclose(pOut) != 0 || !bWritten)
+            return Fail("cannot write " + *e.first + ": " + std::strerror(errno ? errno : EIO));
+    }
+
     if (!m_outputs.CommitAll(error))
         return Fail(error);
 #ifdef VELTRIN_HAVE_EDFLIB
     if (edf)
         TellEdfFiles(*edf, bCapture);
 #endif
-    if (m_opts.stats)
+    if (m_opts.stats) {
         stats.Print(m_out);
+        if (bCapture)
+            PrintSettingsAtStart(m_out, header.atStart);
+    }
     m_out.flush();
     if (!m_out)
         return Fail("cannot write the output");
@@ -597,6 +695,30 @@ void CDecodeRun::TellEdfFiles(const CEdfExport& edf, bool bCapture)
 }
 #endif
 
+// --units: the command line's form, or "kept": the console's settings file, read without Qt.
+bool ParseUnitsOption(const std::string& value, units::PressureUnits& out, std::string& problem)
+{
+    if (value == "kept") {
+        const std::string strFile = units::DefaultSettingsFile();
+        if (strFile.empty()) {
+            problem = "--units kept: the console keeps its settings where this program cannot read them "
+                      "on this system; give the units as 1=UNIT:SCALE,2=...,3=...";
+            return false;
+        }
+        std::ifstream probe(strFile);
+        if (!probe)
+            return true;  // nothing kept: counts
+        if (units::ReadUnitsFromSettingsFile(strFile, out, &problem))
+            return true;
+        problem = "--units kept: " + problem;
+        return false;
+    }
+    if (units::ParseUnits(value, out, &problem))
+        return true;
+    problem = "--units: " + problem;
+    return false;
+}
+
 // Fills opts from the command line; false with the problem when it is refused.
 bool ParseOptions(const std::vector<std::string>& args, Options& opts, std::string& problem)
 {
@@ -610,7 +732,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options& opts, std::stri
             arg.resize(eq);
             hasInline = true;
         }
-        const bool takesValue = arg == "--chunk" || arg == "--csv" || arg == "--edf" || arg == "--rate";
+        const bool takesValue = arg == "--chunk" || arg == "--csv" || arg == "--edf" || arg == "--rate" ||
+                                arg == "--notes" || arg == "--units" || arg == "--merge-bad" || arg == "--beats" ||
+                                arg == "--ph";
         if (hasInline && !takesValue) {
             problem = "option " + arg + " takes no value";
             return false;
@@ -629,12 +753,28 @@ bool ParseOptions(const std::vector<std::string>& args, Options& opts, std::stri
                 problem = "--chunk needs a whole number of bytes, 1 or more";
                 return false;
             }
-        } else if (arg == "--csv" || arg == "--edf") {
+        } else if (arg == "--csv" || arg == "--edf" || arg == "--notes") {
             if (value.empty()) {
                 problem = arg + " needs a file name";
                 return false;
             }
-            (arg == "--csv" ? opts.csvPath : opts.edfPath) = value;
+            (arg == "--csv" ? opts.csvPath : arg == "--edf" ? opts.edfPath : opts.notesPath) = value;
+        } else if (arg == "--units") {
+            if (!ParseUnitsOption(value, opts.pressureUnits, problem))
+                return false;
+        } else if (arg == "--merge-bad") {
+            uint64_t ms = 0;
+            if (!(value == "0" || ParseChunk(value.c_str(), ms)) || ms > 60000) {
+                problem = "--merge-bad needs milliseconds, from 0 to 60000";
+                return false;
+            }
+            opts.mergeBadUs = static_cast<int64_t>(ms) * 1000;
+        } else if (arg == "--beats" || arg == "--ph") {
+            if (value.empty()) {
+                problem = arg + " needs a file name";
+                return false;
+            }
+            (arg == "--beats" ? opts.beatsPath : opts.phPath) = value;
         } else if (arg == "--rate") {
             if (!ParseRate(value.c_str(), opts.rate)) {
                 problem = "--rate needs frames a second, from 0.02 to 100000";
@@ -658,11 +798,17 @@ bool ParseOptions(const std::vector<std::string>& args, Options& opts, std::stri
             opts.path = arg;
         }
     }
-    if (!opts.csvPath.empty() && opts.csvPath == opts.edfPath) {
-        problem = "--csv and --edf need different files";
+    if ((!opts.csvPath.empty() && opts.csvPath == opts.edfPath)
+        || (!opts.notesPath.empty() && (opts.notesPath == opts.csvPath || opts.notesPath == opts.edfPath))) {
+        problem = "--csv, --edf and --notes need different files";
         return false;
     }
-    if (opts.rate > 0 && opts.edfPath.empty() && !opts.stats && opts.csvPath.empty()) {
+    if (!opts.pressureUnits.AllCounts() && opts.csvPath.empty() && opts.edfPath.empty() && !opts.stats
+        && !opts.PulseExports()) {
+        problem = "--units converts the pressures of --csv, --edf, --stats, --beats and --ph: it needs one of them";
+        return false;
+    }
+    if (opts.rate > 0 && opts.edfPath.empty() && !opts.stats && !opts.PulseExports() && opts.csvPath.empty()) {
         problem = "--rate is the sample rate of the EDF+ file, the CSV or --stats: it needs --edf, --csv or --stats";
         return false;
     }

@@ -172,6 +172,161 @@
     </message>
 </context>
 <context>
+    <name>CPulseWindow</name>
+    <message>
+        <source>脉图分析</source>
+        <translation>Pulse Diagram</translation>
+    </message>
+    <message>
+        <source>通道%1</source>
+        <translation>Channel %1</translation>
+    </message>
+    <message>
+        <source>平均脉搏波（最近10秒）</source>
+        <translation>Averaged beat (last 10 s)</translation>
+    </message>
+    <message>
+        <source>压力-脉幅曲线</source>
+        <translation>Pressure-amplitude curve</translation>
+    </message>
+    <message>
+        <source>重新测量</source>
+        <translation>Measure Again</translation>
+    </message>
+    <message>
+        <source>复制</source>
+        <translation>Copy</translation>
+    </message>
+    <message>
+        <source>保存图像...</source>
+        <translation>Save Image...</translation>
+    </message>
+    <message>
+        <source>—</source>
+        <translation>—</translation>
+    </message>
+    <message>
+        <source>浮</source>
+        <translation>floating</translation>
+    </message>
+    <message>
+        <source>中</source>
+        <translation>middle</translation>
+    </message>
+    <message>
+        <source>沉</source>
+        <translation>deep</translation>
+    </message>
+    <message>
+        <source>（峰在扫描低端）</source>
+        <translation> (peak at the light end of the sweep)</translation>
+    </message>
+    <message>
+        <source>（峰在扫描高端）</source>
+        <translation> (peak at the heavy end of the sweep)</translation>
+    </message>
+    <message>
+        <source>h1 主波幅度</source>
+        <translation>h1 main wave</translation>
+    </message>
+    <message>
+        <source>h3/h1 重搏前波</source>
+        <translation>h3/h1 tidal wave</translation>
+    </message>
+    <message>
+        <source>h4/h1 降中峡</source>
+        <translation>h4/h1 dicrotic notch</translation>
+    </message>
+    <message>
+        <source>h5/h1 重搏波</source>
+        <translation>h5/h1 dicrotic wave</translation>
+    </message>
+    <message>
+        <source>t1 主波时间（毫秒）</source>
+        <translation>t1 to main peak (ms)</translation>
+    </message>
+    <message>
+        <source>t3 重搏前波时间（毫秒）</source>
+        <translation>t3 to tidal wave (ms)</translation>
+    </message>
+    <message>
+        <source>t4 收缩期（毫秒）</source>
+        <translation>t4 systole (ms)</translation>
+    </message>
+    <message>
+        <source>t5 舒张期（毫秒）</source>
+        <translation>t5 diastole (ms)</translation>
+    </message>
+    <message>
+        <source>t 脉动周期（毫秒）</source>
+        <translation>t period (ms)</translation>
+    </message>
+    <message>
+        <source>w 主波上1/3宽度（毫秒）</source>
+        <translation>w main wave&apos;s upper third (ms)</translation>
+    </message>
+    <message>
+        <source>w/t</source>
+        <translation>w/t</translation>
+    </message>
+    <message>
+        <source>t1/t</source>
+        <translation>t1/t</translation>
+    </message>
+    <message>
+        <source>t4/t5</source>
+        <translation>t4/t5</translation>
+    </message>
+    <message>
+        <source>As 收缩期面积</source>
+        <translation>As systolic area</translation>
+    </message>
+    <message>
+        <source>Ad 舒张期面积</source>
+        <translation>Ad diastolic area</translation>
+    </message>
+    <message>
+        <source>谐波 C%1</source>
+        <translation>Harmonic C%1</translation>
+    </message>
+    <message>
+        <source>搏数（计入/有效/剔除）</source>
+        <translation>Beats (used / valid / rejected)</translation>
+    </message>
+    <message>
+        <source>最佳取法压力</source>
+        <translation>Best hold-down pressure</translation>
+    </message>
+    <message>
+        <source>浮沉系数</source>
+        <translation>Depth coefficient</translation>
+    </message>
+    <message>
+        <source>脉位</source>
+        <translation>Position</translation>
+    </message>
+    <message>
+        <source>保存图像</source>
+        <translation>Save Image</translation>
+    </message>
+    <message>
+        <source>PNG 图像 (*.png)</source>
+        <translation>PNG images (*.png)</translation>
+    </message>
+    <message>
+        <source>无法写入图像文件 %1。</source>
+        <translation>Cannot write the image file %1.</translation>
+    </message>
+    <message>
+        <source>最佳取法压力（%1）</source>
+        <translation>Best hold-down pressure (%1)</translation>
+    </message>
+    <message>
+        <source>计数</source>
+        <translation>counts</translation>
+    </message>
+</context>
+<context>
     <name>CRecordControl</name>
     <message>
         <source>%1 B</source>
@@ -198,14 +353,6 @@
         <translation>Recordings (*.vcap);;All files (*)</translation>
     </message>
     <message>
-        <source>%1 · 记录 等待串口打开</source>
-        <translation>%1 · Recording: waiting for the port to open</translation>
-    </message>
-    <message>
-        <source>%1 · 记录 %2 · %3</source>
-        <translation>%1 · Recording %2 · %3</translation>
-    </message>
-    <message>
         <source>停止记录</source>
         <translation>Stop Recording</translation>
     </message>
@@ -224,6 +371,14 @@
 Recording has stopped.</translation>
     </message>
     <message>
+        <source>记录 等待串口打开</source>
+        <translation>Recording: waiting for the port to open</translation>
+    </message>
+    <message>
+        <source>记录 %1 · %2</source>
+        <translation>Recording %1 · %2</translation>
+    </message>
+    <message>
         <source>记录文件 %1 在记录过程中被删除或替换，已记录的内容无法另存：%2
 记录仍在继续，每秒重试一次。</source>
         <translation>The recording file %1 was deleted or replaced while recording, and what was recorded could not be saved elsewhere: %2
@@ -234,6 +389,17 @@ Recording goes on; saving is tried again every second.</translation>
 已记录的内容已保存到 %2，记录继续写入该文件。</source>
         <translation>The recording file %1 was deleted or replaced while recording.
 What was recorded has been saved to %2, and recording goes on in that file.</translation>
+    </message>
+</context>
+<context>
+    <name>CReplayStatus</name>
+    <message>
+        <source>回放 %1 · %2 / %3 · ×%4</source>
+        <translation>Replay %1 · %2 / %3 · ×%4</translation>
+    </message>
+    <message>
+        <source> · 回放结束</source>
+        <translation> · replay ended</translation>
     </message>
 </context>
 <context>
@@ -327,10 +493,191 @@ No viewer could be started to show it; please open it yourself.</translation>
     </message>
 </context>
 <context>
+    <name>CReviewChart</name>
+    <message>
+        <source>—</source>
+        <translation>—</translation>
+    </message>
+    <message>
+        <source>静压1</source>
+        <translation>Pressure 1</translation>
+    </message>
+    <message>
+        <source>静压2</source>
+        <translation>Pressure 2</translation>
+    </message>
+    <message>
+        <source>静压3</source>
+        <translation>Pressure 3</translation>
+    </message>
+    <message>
+        <source>脉搏波1</source>
+        <translation>Pulse 1</translation>
+    </message>
+    <message>
+        <source>脉搏波2</source>
+        <translation>Pulse 2</translation>
+    </message>
+    <message>
+        <source>脉搏波3</source>
+        <translation>Pulse 3</translation>
+    </message>
+    <message>
+        <source>心电</source>
+        <translation>ECG</translation>
+    </message>
+    <message>
+        <source>容积波</source>
+        <translation>Volume</translation>
+    </message>
+    <message>
+        <source>%1 (%2)</source>
+        <translation>%1 (%2)</translation>
+    </message>
+    <message>
+        <source>尚无数据</source>
+        <translation>No data yet</translation>
+    </message>
+    <message>
+        <source>秒</source>
+        <translation>s</translation>
+    </message>
+    <message>
+        <source>标记</source>
+        <translation>Marker</translation>
+    </message>
+</context>
+<context>
+    <name>CReviewFeature</name>
+    <message>
+        <source>波形回顾...</source>
+        <translation>Review Traces...</translation>
+    </message>
+    <message>
+        <source>添加标记...</source>
+        <translation>Add Marker...</translation>
+    </message>
+    <message>
+        <source>单位设置...</source>
+        <translation>Units...</translation>
+    </message>
+    <message>
+        <source>无法保存单位设置：%1 不可写。</source>
+        <translation>Cannot save the units: %1 cannot be written.</translation>
+    </message>
+</context>
+<context>
+    <name>CReviewWindow</name>
+    <message>
+        <source>波形回顾</source>
+        <translation>Review Traces</translation>
+    </message>
+    <message>
+        <source>波形回顾 · %1</source>
+        <translation>Review Traces · %1</translation>
+    </message>
+    <message>
+        <source>%1 个数据帧 · 采样率 %2 帧/秒</source>
+        <translation>%1 data frames · sample rate %2 frames/s</translation>
+    </message>
+    <message>
+        <source> · 只显示最后 %1 秒</source>
+        <translation> · showing the last %1 s only</translation>
+    </message>
+    <message>
+        <source> · 记录不完整，读到最后一个完整的记录为止</source>
+        <translation> · the capture is incomplete, read up to its last whole record</translation>
+    </message>
+    <message>
+        <source>跟随</source>
+        <translation>Follow</translation>
+    </message>
+    <message>
+        <source>适合</source>
+        <translation>Fit</translation>
+    </message>
+    <message>
+        <source>添加标记...</source>
+        <translation>Add Marker...</translation>
+    </message>
+    <message>
+        <source>打开记录...</source>
+        <translation>Open Capture...</translation>
+    </message>
+    <message>
+        <source>光标 A</source>
+        <translation>Cursor A</translation>
+    </message>
+    <message>
+        <source>光标 B</source>
+        <translation>Cursor B</translation>
+    </message>
+    <message>
+        <source>采样率 %1 帧/秒</source>
+        <translation>Sample rate %1 frames/s</translation>
+    </message>
+    <message>
+        <source>采样率未测得，暂按 %1 帧/秒</source>
+        <translation>Sample rate not measured yet, %1 frames/s assumed</translation>
+    </message>
+    <message>
+        <source>%1 秒</source>
+        <translation>%1 s</translation>
+    </message>
+    <message>
+        <source>A %1</source>
+        <translation>A %1</translation>
+    </message>
+    <message>
+        <source>B %1</source>
+        <translation>B %1</translation>
+    </message>
+    <message>
+        <source>Δt %1 秒</source>
+        <translation>Δt %1 s</translation>
+    </message>
+    <message>
+        <source>%1 次/分</source>
+        <translation>%1 /min</translation>
+    </message>
+    <message>
+        <source>单击放光标 A，右击或 Shift+单击放光标 B；空格键冻结或跟随，M 键加标记</source>
+        <translation>Click: cursor A; right-click or Shift+click: cursor B; Space: freeze or follow; M: marker</translation>
+    </message>
+    <message>
+        <source>单击放光标 A，右击或 Shift+单击放光标 B</source>
+        <translation>Click: cursor A; right-click or Shift+click: cursor B</translation>
+    </message>
+    <message>
+        <source>添加标记</source>
+        <translation>Add Marker</translation>
+    </message>
+    <message>
+        <source>标记的说明（可以不填）：</source>
+        <translation>Marker text (optional):</translation>
+    </message>
+    <message>
+        <source>打开记录</source>
+        <translation>Open Capture</translation>
+    </message>
+    <message>
+        <source>记录文件 (*.vcap);;所有文件 (*)</source>
+        <translation>Recordings (*.vcap);;All files (*)</translation>
+    </message>
+    <message>
+        <source>无法打开记录：%1</source>
+        <translation>Cannot open the capture: %1</translation>
+    </message>
+</context>
+<context>
     <name>CSensorDlg</name>
     <message>
         <source>端口设置...</source>
         <translation>Port Settings...</translation>
+    </message>
+    <message>
+        <source>正在记录。停止记录并退出吗？</source>
+        <translation>A recording is running. Stop recording and quit?</translation>
     </message>
 </context>
 <context>
@@ -532,14 +879,6 @@ No viewer could be started to show it; please open it yourself.</translation>
         <translation>(from %1 into the recording; no 10 s were free of faults, this is the best stretch)</translation>
     </message>
     <message>
-        <source>平均脉搏波 · 通道 %1</source>
-        <translation>Averaged beat · channel %1</translation>
-    </message>
-    <message>
-        <source>压力-幅度曲线 · 通道 %1</source>
-        <translation>Pressure–amplitude curve · channel %1</translation>
-    </message>
-    <message>
         <source>脉搏波 1</source>
         <translation>Pulse 1</translation>
     </message>
@@ -571,12 +910,40 @@ No viewer could be started to show it; please open it yourself.</translation>
         <source>心率（次/分）：浅色逐搏，深色为每 10 秒的中位数；横轴为分钟</source>
         <translation>Heart rate (/min): light beat by beat, dark the median of every 10 s; minutes across</translation>
     </message>
+    <message>
+        <source>最佳取脉压力（%1）</source>
+        <translation>Best hold-down pressure (%1)</translation>
+    </message>
+    <message>
+        <source>平均脉搏波 · 通道 %1（毫秒，计数）</source>
+        <translation>Averaged beat · channel %1 (ms, counts)</translation>
+    </message>
+    <message>
+        <source>压力-幅度曲线 · 通道 %1（%2，计数）</source>
+        <translation>Pressure–amplitude · channel %1 (%2, counts)</translation>
+    </message>
+    <message>
+        <source>计数</source>
+        <translation>counts</translation>
+    </message>
+    <message>
+        <source>（峰在扫描低端）</source>
+        <translation> (low end)</translation>
+    </message>
+    <message>
+        <source>（峰在扫描高端）</source>
+        <translation> (high end)</translation>
+    </message>
 </context>
 <context>
     <name>CSignalLinkFeature</name>
     <message>
         <source>信号与链路...</source>
         <translation>Signal and Link...</translation>
+    </message>
+    <message>
+        <source>脉图分析...</source>
+        <translation>Pulse Diagram...</translation>
     </message>
 </context>
 <context>
@@ -646,10 +1013,6 @@ No viewer could be started to show it; please open it yourself.</translation>
         <translation>%1 frames/s</translation>
     </message>
     <message>
-        <source>数据帧速率（打开以来）</source>
-        <translation>Data frames (since opened)</translation>
-    </message>
-    <message>
         <source>数据帧</source>
         <translation>Data frames</translation>
     </message>
@@ -696,6 +1059,49 @@ No viewer could be started to show it; please open it yourself.</translation>
     <message>
         <source>%1 毫秒</source>
         <translation>%1 ms</translation>
+    </message>
+    <message>
+        <source>数据帧速率（开始观测以来）</source>
+        <translation>Data frame rate (since observing began)</translation>
+    </message>
+</context>
+<context>
+    <name>CUnitsDlg</name>
+    <message>
+        <source>单位设置</source>
+        <translation>Units</translation>
+    </message>
+    <message>
+        <source>静压通道的读数（传感器计数）按“每单位计数”换算为所选单位，用于波形回顾和导出。主窗口的大读数仍显示计数。</source>
+        <translation>The static-pressure readings (sensor counts) are converted into the chosen unit by the counts per unit, for the review window and the exports. The large readouts of the main window still show counts.</translation>
+    </message>
+    <message>
+        <source>单位</source>
+        <translation>Unit</translation>
+    </message>
+    <message>
+        <source>每单位计数</source>
+        <translation>Counts per unit</translation>
+    </message>
+    <message>
+        <source>静压%1</source>
+        <translation>Pressure %1</translation>
+    </message>
+    <message>
+        <source>恢复默认</source>
+        <translation>Restore Defaults</translation>
+    </message>
+    <message>
+        <source>静压%1 的单位须为 1 到 8 个字母、数字或 % / . _ - ^ ( ) *。</source>
+        <translation>The unit of pressure %1 must be 1 to 8 letters, digits or % / . _ - ^ ( ) *.</translation>
+    </message>
+    <message>
+        <source>静压%1 的每单位计数须为 0.001 到 1000000 之间的数。</source>
+        <translation>The counts per unit of pressure %1 must be a number from 0.001 to 1000000.</translation>
+    </message>
+    <message>
+        <source>导出时同样换算：sensor-decode --units %1</source>
+        <translation>The exports convert the same way with: sensor-decode --units %1</translation>
     </message>
 </context>
 <context>

@@ -20,6 +20,8 @@ struct SimStreamOptions {
     double corrupt = 0;
     double garbage = 0;
     double burstMs = 5;   // the simulator's own tick
+    SimPulseOptions pulse;
+    bool truth = false;   // gather the simulator's true pulse diagrams
 };
 
 class CSimStream : public IFrameSink {
@@ -28,6 +30,8 @@ public:
         : m_opts(opts), m_model(opts.rate, opts.bpm, opts.seed), m_faults(opts.seed ^ 0xFA017u), m_monitor(dKeepS)
     {
         m_model.ApplySignalOptions(opts.pttMs, opts.hrvMs);
+        m_model.ApplyPulseOptions(opts.pulse);
+        m_model.m_gen.m_bTruth = opts.truth;
         m_model.m_gen.m_pRWaves = &m_rWaves;
         m_monitor.PortOpened(0);
     }
@@ -57,6 +61,8 @@ public:
             if (m_qwFrames > 0 && m_dFirstLagS < 0)
                 m_dFirstLagS = static_cast<double>(m_qwNowUs) / 1e6 - static_cast<double>(m_qwFrames - 1) / m_opts.rate;
             Deliver(bytes);
+            for (const PulseTruth& t : m_model.m_gen.TakeTruth())
+                m_truth.push_back(t);
         }
     }
 
@@ -81,6 +87,10 @@ public:
     static constexpr double SAME_BEAT_S = 0.02;
 
     uint64_t NowUs() const { return m_qwNowUs; }
+    // The simulator's true pulse diagrams so far, and the delay between its signal time and
+    // the arrival times the analysis places beats by.
+    const std::vector<PulseTruth>& Truth() const { return m_truth; }
+    double ArrivalLagS() const { return m_dFirstLagS; }
     analysis::CLinkMonitor& Monitor() { return m_monitor; }
     const DecodeStats& Stats() const { return m_stats; }
 
@@ -105,6 +115,10 @@ private:
         if (m_stats.skipped != m_qwSkippedTold)
             m_monitor.BytesSkipped(m_stats.skipped - m_qwSkippedTold);
         m_qwSkippedTold = m_stats.skipped;
+        // As the device link does: the frames destroyed on the line among those bytes.
+        if (m_stats.destroyed != m_qwDestroyedTold)
+            m_monitor.FramesDestroyed(m_stats.destroyed - m_qwDestroyedTold);
+        m_qwDestroyedTold = m_stats.destroyed;
     }
 
     SimStreamOptions m_opts;
@@ -114,8 +128,10 @@ private:
     CByteRing m_ring;
     DecodeStats m_stats;
     uint64_t m_qwSkippedTold = 0;
+    uint64_t m_qwDestroyedTold = 0;
     uint64_t m_qwNowUs = 0;
     uint64_t m_qwFrames = 0;
     std::vector<double> m_rWaves;
+    std::vector<PulseTruth> m_truth;
     double m_dFirstLagS = -1;
 };

@@ -146,3 +146,29 @@ TEST_F(LinkFiguresTest, GarbageTakesNoSlotAFrameWhoseHeaderWasHitTakesOne)
     EXPECT_EQ(Figures().qwSkippedBytes, 30u + 21u);
     EXPECT_EQ(m_monitor.Analysis().LostSlots(), 1u);
 }
+
+TEST(LinkFiguresSinceObserving, CountFromTheFirstDataFrameToTheStop)
+{
+    analysis::CLinkMonitor m;
+    const uint8_t block[17] = {};
+    m.PortOpened(0);
+    EXPECT_FALSE(m.Link(5000000).frameRateSinceObserving);  // open, not observing yet
+    // 100 frames a second in bursts of ten from 5 s on; the first burst came in at once.
+    auto stream = [&](uint64_t fromUs, int nBursts) {
+        for (int b = 0; b < nBursts; ++b)
+            for (int i = 0; i < 10; ++i)
+                m.DataFrame(fromUs + uint64_t(b) * 100000, block, i != 4);
+    };
+    stream(5000000, 20);
+    analysis::LinkFigures f = m.Link(6900000);
+    ASSERT_TRUE(f.frameRateSinceObserving);
+    EXPECT_NEAR(*f.frameRateSinceObserving, 100, 1e-9);
+    EXPECT_NEAR(*f.frameRateSinceOpen, 200 / 6.9, 1e-9);  // the wait before observing counts there
+    // A stop ends the stretch: its figure stays; the next stretch starts afresh.
+    m.StopAck(7000000);
+    EXPECT_NEAR(*m.Link(60000000).frameRateSinceObserving, 95, 1e-9);
+    stream(61000000, 11);
+    EXPECT_NEAR(*m.Link(62000000).frameRateSinceObserving, 100, 1e-9);
+    m.PortOpened(63000000);
+    EXPECT_FALSE(m.Link(64000000).frameRateSinceObserving);
+}

@@ -159,8 +159,8 @@ TEST(CaptureFile, CutAtEveryByteReadsUpToTheLastWholeRecord)
 
 TEST(CaptureFile, RefusedHeadersAndRecordsNameTheOffset)
 {
-    CaptureHeader v2 = CaptureBuilder::DefaultHeader();
-    v2.version = 2;
+    CaptureHeader v3 = CaptureBuilder::DefaultHeader();
+    v3.version = 3;
     Bytes longText = CaptureBuilder().Get();
     longText[10] = 0x89;  // 5001 bytes of header text
     longText[11] = 0x13;
@@ -171,7 +171,7 @@ TEST(CaptureFile, RefusedHeadersAndRecordsNameTheOffset)
         uint64_t offset;
         const char* message;
     } rows[] = {
-        {"unknown version", CaptureBuilder(v2).Get(), 8, "version 2 is not supported"},
+        {"unknown version", CaptureBuilder(v3).Get(), 8, "version 3 is not supported"},
         {"header text too long", longText, 10, "longer than"},
         {"not a capture", Bytes{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!'}, 0, "not a capture"},
         {"bad direction", CaptureBuilder().Recv(5, {1}).Record(Direction('X'), 6, {2}).Get(), h + 12, "direction 0x58"},

@@ -200,7 +200,7 @@ TEST_F(DecodeTool, DumpShowsEveryRecord)
     const Result r = Decode({"--dump", Write("d.vcap", b.Get())});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out,
-              "# capture version 1, start 2024-02-29T23:59:59.500+08:00, port COM1, path /dev/ttyUSB0, settings 256000,n,8,1\n"
+              "# capture version 2, start 2024-02-29T23:59:59.500+08:00, port COM1, path /dev/ttyUSB0, settings 256000,n,8,1\n"
               "0.000000 sent F0 2A 02 65 05\n"
               "1.234567 recv F0 1F\n"
               "1.234567 recv\n");
@@ -599,14 +599,15 @@ TEST_F(DecodeTool, EdfHoldsCountsMissingSamplesPausesAndCommands)
 
 TEST_F(DecodeTool, EdfKeepsEveryAnnotationOfANoisyCapture)
 {
-    // Every other frame fails its check: far more annotations than one a record.
+    // Every other frame fails its check: far more annotations than one a record, when each
+    // stretch of missing samples is marked apart.
     Session s;
     std::vector<int> bad;
     for (int k = 1; k < 3000; k += 2)
         bad.push_back(k);
     s.Run(3000, 1000, 8, bad);
     const std::string edfPath = Out("n.edf");
-    ASSERT_EQ(Decode({"-q", "--edf", edfPath, Write("n.vcap", s.cap.Get())}).code, 0);
+    ASSERT_EQ(Decode({"-q", "--merge-bad", "0", "--edf", edfPath, Write("n.vcap", s.cap.Get())}).code, 0);
     const EdfFile edf(edfPath);
     ASSERT_TRUE(edf.ok);
     int nMissing = 0;
@@ -617,7 +618,7 @@ TEST_F(DecodeTool, EdfKeepsEveryAnnotationOfANoisyCapture)
 
     // A plain stream with --rate: one pass, annotations still all there.
     const std::string plainEdf = Out("p.edf");
-    const Result r = Decode({"-q", "--edf", plainEdf, "--rate", "1000"}, s.received);
+    const Result r = Decode({"-q", "--merge-bad", "0", "--edf", plainEdf, "--rate", "1000"}, s.received);
     ASSERT_EQ(r.code, 0) << r.err;
     const EdfFile p(plainEdf);
     ASSERT_TRUE(p.ok);

@@ -274,7 +274,8 @@ TEST_F(RecordTest, SessionRecordedAtTheFullLineRateExportsEveryFrameTheSensorSen
     // The EDF+ file: the same counts where no sample is missing, the sample rate within 1 % of
     // the sensor's, missing samples, pause and commands marked.
     const std::string edfPath = File("session.edf").toStdString();
-    const Decoded ex = RunDecode({"-q", "--edf", edfPath, strCapture.toStdString()});
+    // Each stretch of missing samples marked apart, so that they tell exactly which are missing.
+    const Decoded ex = RunDecode({"-q", "--merge-bad", "0", "--edf", edfPath, strCapture.toStdString()});
     ASSERT_EQ(ex.code, 0) << ex.err;
     edf_hdr_struct hdr{};
     ASSERT_EQ(edfopen_file_readonly(edfPath.c_str(), &hdr, EDFLIB_READ_ALL_ANNOTATIONS), 0);

@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "byte_source.h"
+#include "channel_units.h"
 #include "decode_tool.h"
 #include "report_layout.h"
 #include "report_pdf.h"
@@ -40,11 +41,14 @@ QString Tool(const QString& strProgram, const QStringList& args, int* pExit = nu
     return QString::fromUtf8(proc.readAllStandardOutput());
 }
 
-std::map<std::string, std::string> Stats(const QString& strCapture)
+std::map<std::string, std::string> Stats(const QString& strCapture, const std::string& strUnits = std::string())
 {
     CMemorySource none(nullptr, 0);
     std::ostringstream out, err;
-    EXPECT_EQ(RunSensorDecode({"--stats", QFile::encodeName(strCapture).toStdString()}, none, out, err), 0) << err.str();
+    std::vector<std::string> args{"--stats", QFile::encodeName(strCapture).toStdString()};
+    if (!strUnits.empty())
+        args.insert(args.begin(), {"--units", strUnits});
+    EXPECT_EQ(RunSensorDecode(args, none, out, err), 0) << err.str();
     std::map<std::string, std::string> f;
     std::istringstream in(out.str());
     for (std::string line; std::getline(in, line);)
@@ -66,13 +70,22 @@ QString Capture(const QTemporaryDir& dir, const char* name, double seconds, doub
     return strPath;
 }
 
-QString MakeReport(const QString& strCapture, const QString& strOut)
+QString MakeReport(const QString& strCapture, const QString& strOut, const units::PressureUnits& u = {})
 {
     report::ReportFields fields;
     fields.strName = QStringLiteral("张三");
     QString strError;
-    EXPECT_TRUE(report::WriteSessionReport(strCapture, strOut, fields, &strError)) << qPrintable(strError);
+    EXPECT_TRUE(report::WriteSessionReport(strCapture, strOut, fields, &strError, {}, u)) << qPrintable(strError);
     return Tool(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), strOut, QStringLiteral("-")});
+}
+
+// A label followed by the texts given, space apart, somewhere in text.
+bool HasRow(const QString& strText, const QString& strLabel, const QStringList& values)
+{
+    QString strPattern = QRegularExpression::escape(strLabel);
+    for (const QString& v : values)
+        strPattern += QStringLiteral("\\s+") + QRegularExpression::escape(v);
+    return strText.contains(QRegularExpression(strPattern + QStringLiteral("(\\s|$)")));
 }
 
 // Seconds of one run with frames, their static pressures level(s) all through each second.
@@ -268,4 +281,69 @@ TEST(Report, RefusedInputLeavesNoFile)
     QFile again(strGood);
     ASSERT_TRUE(again.open(QIODevice::ReadOnly));
     EXPECT_EQ(again.readAll(), bytes);  // the capture named as the output is untouched
+}
+
+TEST(Report, PulseReadingOfASweepIsThatOfStatsInTheSameUnits)
+{
+    // The simulated hold-down sweeps from 200 to 3200 counts; the pulse is largest near the light
+    // end on channel 1, in the middle on 2, near the heavy end on 3.
+    QTemporaryDir dir;
+    SimCaptureOptions opts;
+    opts.rate = 250;
+    opts.bpm = 80;
+    opts.seed = 7;
+    opts.seconds = 45;
+    opts.pulse.sweepS = 20;
+    const double best[3] = {250, 1700, 3150};
+    std::copy(best, best + 3, opts.pulse.bestPressure);
+    const QString strCapture = dir.filePath(QStringLiteral("sweep.vcap")), strPdf = dir.filePath(QStringLiteral("sweep.pdf"));
+    std::string error;
+    ASSERT_TRUE(WriteSimulatedCapture(QFile::encodeName(strCapture).toStdString(), opts, &error)) << error;
+
+    const struct {
+        const char* units;
+        const char* bestLabel;
+        const char* bestKeys[3];
+        QStringList unitAfter;  // after each best pressure, when the channels' units differ
+        const char* curveUnit;  // in the third curve box's title
+    } cases[] = {
+        {"", "最佳取脉压力", {"best_pressure_1", "best_pressure_2", "best_pressure_3"}, {}, "计数"},
+        {"1=mmHg:12.5,2=mmHg:12.5,3=mmHg:12.5", "最佳取脉压力（mmHg）",
+         {"best_pressure_mmHg_1", "best_pressure_mmHg_2", "best_pressure_mmHg_3"}, {}, "mmHg"},
+        {"1=mmHg:12.5,3=g:3", "最佳取脉压力", {"best_pressure_mmHg_1", "best_pressure_2", "best_pressure_g_3"},
+         {" mmHg", " 计数", " g"}, "g"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.units);
+        units::PressureUnits u;
+        ASSERT_TRUE(units::ParseUnits(c.units, u));
+        QFile::remove(strPdf);
+        const QString strText = MakeReport(strCapture, strPdf, u);
+        const auto stats = Stats(strCapture, c.units);
+        const auto values = [&](const std::string& prefix, const char* const* keys = nullptr) {
+            QStringList list;
+            for (int ch = 0; ch < 3; ++ch) {
+                const std::string key = keys ? keys[ch] : prefix + std::to_string(ch + 1);
+                EXPECT_NE(stats.count(key) ? stats.at(key) : "unknown", "unknown") << key;
+                list << QString::fromStdString(stats.count(key) ? stats.at(key) : key);
+            }
+            return list;
+        };
+        QStringList bestPressures = values("", c.bestKeys);
+        for (int ch = 0; ch < c.unitAfter.size(); ++ch)
+            bestPressures[ch] += c.unitAfter[ch];
+        EXPECT_TRUE(HasRow(strText, QString::fromUtf8(c.bestLabel), bestPressures)) << qPrintable(bestPressures.join('|'));
+        EXPECT_EQ(values("position_"), QStringList({"floating", "middle", "deep"}));
+        EXPECT_EQ(stats.at("peak_end_1") + stats.at("peak_end_3"), "lowhigh");
+        EXPECT_TRUE(HasRow(strText, QStringLiteral("脉位"), {QStringLiteral("浮（峰在扫描低端）"), QStringLiteral("中"),
+                                                            QStringLiteral("沉（峰在扫描高端）")}));
+        for (const auto& [label, key] : {std::pair("h1", "h1_"), {"h3/h1", "h3_h1_"}, {"h4/h1", "h4_h1_"}, {"h5/h1", "h5_h1_"},
+                                         {"t1（毫秒）", "t1_ms_"}, {"t4（毫秒）", "t4_ms_"}, {"t5（毫秒）", "t5_ms_"}, {"w/t", "w_t_"}})
+            EXPECT_TRUE(HasRow(strText, QString::fromUtf8(label), values(key))) << label;
+        // Page 2: every averaged beat with its points marked, the curves' pressure axes in the unit.
+        const QString strPageTwo = strText.section(QLatin1Char('\f'), 1);
+        EXPECT_GE(strPageTwo.count(QRegularExpression(QStringLiteral("\\bh4\\b"))), 3);
+        EXPECT_TRUE(strPageTwo.contains(QStringLiteral("压力-幅度曲线 · 通道 3（%1，计数）").arg(QString::fromUtf8(c.curveUnit))));
+        EXPECT_FALSE(strPageTwo.left(strPageTwo.indexOf(QStringLiteral("心率趋势"))).contains(QStringLiteral("\u2014")));
+    }
 }

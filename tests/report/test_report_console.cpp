@@ -208,3 +208,24 @@ TEST_F(ReportMenuTest, LastRecordingProposedReportOpenedOrWhereaboutsSaid)
     EXPECT_TRUE(m_boxes.back().first.contains(QStringLiteral("picked.pdf"))) << qPrintable(m_boxes.back().first);
     EXPECT_FALSE(QFileInfo::exists(m_strSaveAs));
 }
+
+TEST(ReportCli, GivesThePressuresInTheUnitsTheConsoleKeeps)
+{
+    QTemporaryDir dir;
+    const QString strCapture = Capture(dir), strOut = dir.filePath(QStringLiteral("u.pdf"));
+    QDir(dir.path()).mkpath(QStringLiteral("config/Veltrin"));
+    QFile conf(dir.filePath(QStringLiteral("config/Veltrin/Veltrin.conf")));
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly) && conf.write("[units]\nunit1=kPa\nscale1=7.5\nunit2=kPa\nscale2=7.5\nunit3=kPa\nscale3=7.5\n") > 0);
+    conf.close();
+    QProcess proc;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("zh_CN.UTF-8"));
+    proc.setProcessEnvironment(env);
+    proc.start(qEnvironmentVariable("VELTRIN_BINARY_DIR") + QStringLiteral("/console/Veltrin"), {"--report", strOut, strCapture});
+    ASSERT_TRUE(proc.waitForFinished(60000));
+    EXPECT_EQ(proc.exitCode(), 0) << proc.readAllStandardError().toStdString();
+    const QString strText = PdfText(strOut);
+    EXPECT_TRUE(strText.contains(QStringLiteral("最佳取脉压力（kPa）")) && strText.contains(QStringLiteral("通道 3（kPa，计数）")))
+        << qPrintable(strText);
+}
