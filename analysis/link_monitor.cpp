@@ -83,7 +83,12 @@ void CLinkMonitor::DataFrame(uint64_t tUs, const uint8_t block[17], bool bCheckO
 void CLinkMonitor::BytesSkipped(uint64_t qwCount)
 {
     m_counts.qwSkippedBytes += qwCount;
-    m_signal.NoteLostBytes(qwCount);
+    m_signal.NoteSkippedBytes(qwCount);
+}
+
+void CLinkMonitor::FramesDestroyed(uint64_t qwCount)
+{
+    m_signal.NoteDestroyedFrames(qwCount);
 }
 
 void CLinkMonitor::RingOverflow(uint64_t qwCount)
@@ -162,6 +167,7 @@ void CLinkMonitor::OnBytesSent(const uint8_t*, int) { CommandSent(Now()); }
 void CLinkMonitor::OnRingOverflow(int nDropped) { RingOverflow(nDropped > 0 ? static_cast<uint64_t>(nDropped) : 0); }
 void CLinkMonitor::OnDataFrame(const uint8_t block[17], bool checkOk) { DataFrame(Now(), block, checkOk); }
 void CLinkMonitor::OnBytesSkipped(int nCount) { BytesSkipped(nCount > 0 ? static_cast<uint64_t>(nCount) : 0); }
+void CLinkMonitor::OnFramesDestroyed(int nCount) { FramesDestroyed(nCount > 0 ? static_cast<uint64_t>(nCount) : 0); }
 void CLinkMonitor::OnCommandResent() { CommandResent(); }
 void CLinkMonitor::OnCommandUnanswered() { CommandUnanswered(); }
 void CLinkMonitor::OnStopAck() { StopAck(Now()); }

@@ -53,6 +53,7 @@ public:
     void PortClosed(uint64_t tUs);
     void DataFrame(uint64_t tUs, const uint8_t block[17], bool bCheckOk);
     void BytesSkipped(uint64_t qwCount);
+    void FramesDestroyed(uint64_t qwCount);
     void RingOverflow(uint64_t qwCount);
     void CommandSent(uint64_t tUs);       // every frame sent, repeats included
     void CommandResent();                 // the frame just sent repeats an unanswered command
@@ -81,6 +82,7 @@ public:
     void OnRingOverflow(int nDropped) override;
     void OnDataFrame(const uint8_t block[17], bool checkOk) override;
     void OnBytesSkipped(int nCount) override;
+    void OnFramesDestroyed(int nCount) override;
     void OnCommandResent() override;
     void OnCommandUnanswered() override;
     void OnStopAck() override;

@@ -46,6 +46,7 @@ void CSignalAnalysis::Reset()
 {
     m_bInRun = false;
     m_qwLostBytes = 0;
+    m_qwDestroyed = 0;
     m_qwLostSlots = 0;
     m_warmUp.clear();
     m_pDet.reset();
@@ -86,6 +87,19 @@ void CSignalAnalysis::NoteLostBytes(uint64_t qwBytes)
     m_qwLostBytes += qwBytes;
 }
 
+void CSignalAnalysis::NoteSkippedBytes(uint64_t qwBytes)
+{
+    if (m_qwLostBytes > 0)
+        m_qwLostBytes += qwBytes;
+}
+
+void CSignalAnalysis::NoteDestroyedFrames(uint64_t qwFrames)
+{
+    // After a drop their bytes count with the dropped ones.
+    if (m_qwLostBytes == 0)
+        m_qwDestroyed += qwFrames;
+}
+
 void CSignalAnalysis::StartRun(uint64_t tUs)
 {
     m_bInRun = true;
@@ -109,14 +123,15 @@ void CSignalAnalysis::AddSlot(uint64_t tUs, const Sample* pSample)
         m_bInRun = false;
     if (!m_bInRun) {
         StartRun(tUs);
-    } else if (m_qwLostBytes > 0) {
-        // Bytes enough for whole frames went missing: their slots are kept.
+    } else if (m_qwLostBytes > 0 || m_qwDestroyed > 0) {
+        // Frames went missing: their slots are kept.
         const uint64_t frameLen = proto::DATA_FRAME_LEN;
-        const uint64_t lost = std::min((m_qwLostBytes + frameLen / 2) / frameLen, MAX_FILLED_SLOTS);
+        const uint64_t lost = std::min(m_qwDestroyed + (m_qwLostBytes + frameLen / 2) / frameLen, MAX_FILLED_SLOTS);
         m_qwSlots += lost;
         m_qwLostSlots += lost;
     }
     m_qwLostBytes = 0;
+    m_qwDestroyed = 0;
     ++m_qwSlots;
     if (pSample) {
         // Slots without values get a straight line from the last values to these.

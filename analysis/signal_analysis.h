@@ -3,8 +3,10 @@
 // sensor sends frames at a steady rate but the line delivers them in bursts, so the sample rate
 // is measured from the arrival times (frames that arrived after the first burst, over the time
 // since it) and each frame is a sample slot. Frames whose values cannot be used (failed check)
-// and frames known to be lost (bytes passed over or dropped that would have held whole frames)
-// keep their slots, filled in on a straight line once the next usable frame is in.
+// and frames known to be lost keep their slots, filled in on a straight line once the next
+// usable frame is in. Lost are the data frames destroyed on the line (their header hit) and the
+// whole frames that bytes dropped by the receive ring would have held; bytes merely passed over
+// (garbage on the line) take no slot.
 // A pause of more than a second starts a new run: the detectors start afresh, and no interval
 // is measured across the pause. Each pulse channel's beats are measured for its pulse diagram
 // (pulse_diagram.h) and give the points of its pressure-amplitude curve (pressure_curve.h);
@@ -53,8 +55,15 @@ public:
                   const int pressure[PULSE_CHANNELS] = nullptr);
     // A data frame whose values cannot be used (failed check): it keeps its slot in time.
     void AddUnusableFrame(uint64_t tUs);
-    // Bytes passed over or dropped since the last frame.
+    // Bytes dropped since the last frame (the receive ring overflowed): whole frames among them,
+    // 21 bytes each, were lost.
     void NoteLostBytes(uint64_t qwBytes);
+    // Bytes the decoder passed over since the last frame. Lost data only after a drop (the
+    // remains of the frames it cut); otherwise garbage, or destroyed frames told apart by
+    // NoteDestroyedFrames.
+    void NoteSkippedBytes(uint64_t qwBytes);
+    // Data frames destroyed on the line since the last frame (their header hit).
+    void NoteDestroyedFrames(uint64_t qwFrames);
     // Forgets everything (the port was opened anew); the pressure-amplitude curves start again.
     void Reset();
     // The sample rate when it is known beforehand (a byte stream without times): slots are
@@ -137,7 +146,8 @@ private:
     uint64_t m_qwSlots = 0;        // slots of the run so far
     uint64_t m_qwFed = 0;          // slots handed on; the rest wait for values
     uint64_t m_qwFirstBurst = 0;   // slots that came with the first burst
-    uint64_t m_qwLostBytes = 0;
+    uint64_t m_qwLostBytes = 0;    // dropped, and passed over after a drop, since the last frame
+    uint64_t m_qwDestroyed = 0;    // destroyed frames since the last frame, before any drop
     uint64_t m_qwLostSlots = 0;
     bool m_bUnsupported = false;   // too slow to analyse
     Sample m_last;

@@ -1,7 +1,7 @@
 // bench-wavechart: the waveform control at the console's size (890 x 507), offscreen: appending
-// one frame's samples, a full paint with a full store, and the paced repaint path (one display
-// period's samples, then the paint of what they collected) against a paint per frame, in both
-// display modes.
+// one frame's samples, a full paint with a full store (with and without the column envelope),
+// and the paced repaint path (one display period's samples, then the paint of what they
+// collected) against a paint per frame, in both display modes.
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
@@ -71,9 +71,10 @@ void BM_AddSamples(benchmark::State& state, bool bScroll)
     SetLineShare(state, 1, LINE_FRAMES_PER_S, ADD_BUDGET_PERCENT);
 }
 
-void BM_FullPaint(benchmark::State& state, int nZoomX)
+void BM_FullPaint(benchmark::State& state, int nZoomX, bool bEnvelope)
 {
     Setup s(true, nZoomX, false);
+    s.chart.m_bEnvelope = bEnvelope;
     // Past the first wrap, so the ring is drawn in two parts.
     while (s.n < s.chart.m_nCapacity + s.chart.m_nCapacity / 3)
         s.Add();
@@ -113,8 +114,12 @@ void BM_PaintPerFrame(benchmark::State& state, bool bScroll)
 
 BENCHMARK_CAPTURE(BM_AddSamples, page_flip, false);
 BENCHMARK_CAPTURE(BM_AddSamples, scrolling, true);
-BENCHMARK_CAPTURE(BM_FullPaint, 1483_samples, 60)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_FullPaint, 6800_samples, 10)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_FullPaint, 1483_samples, 60, true)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_FullPaint, 5933_samples, 15, true)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_FullPaint, 6800_samples, 10, true)->Unit(benchmark::kMicrosecond);
+// The same without the column envelope: every sample a point of the polyline.
+BENCHMARK_CAPTURE(BM_FullPaint, 5933_samples_every_point, 15, false)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_FullPaint, 6800_samples_every_point, 10, false)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_PacedPeriod, page_flip, false)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_PacedPeriod, scrolling, true)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_PaintPerFrame, page_flip, false)->Unit(benchmark::kMicrosecond);

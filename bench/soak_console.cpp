@@ -1,12 +1,15 @@
 // soak-console: the real console fed by the simulated sensor through a pseudo-terminal at the
 // full line rate, one data frame per write, in page-flip and then scrolling mode. Reports what
 // was sent and decoded, the console's own CPU and memory, and how it paced its waveform paints;
-// exits non-zero when a frame is lost. --faults unplugs and replugs the sensor instead.
+// exits non-zero when a frame is lost. --faults unplugs and replugs the sensor instead; --floor
+// sets the console against the cheapest possible reader of the same stream.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +29,7 @@
 #include "byte_ring.h"
 #include "capture_reader.h"
 #include "frame_decoder.h"
+#include "protocol.h"
 #include "sensor_sim.h"
 
 extern char** environ;
@@ -47,6 +51,8 @@ struct Options {
     bool scrolling = true;
     bool review = false;  // page flip without and with the review window following
     bool faults = false;
+    bool floor = false;
+    int rounds = 3;
     int replugs = 20;
     double corrupt = 0.05;
     double garbage = 0.05;
@@ -74,6 +80,11 @@ void Usage(std::FILE* f)
         "                  frame sent after the last reopen is decoded and that no message box\n"
         "                  other than the loss report appeared\n"
         "  --replugs N     unplug/replug cycles of the fault soak (default 20)\n"
+        "  --floor         the cost against the floor: a plain reader of the same stream (one\n"
+        "                  blocking read a wake-up, nothing else), then the console in each mode,\n"
+        "                  --rounds times in turn; prints each CPU figure, the console's ratios to\n"
+        "                  the floor of its round and the medians\n"
+        "  --rounds N      rounds of --floor (default 3)\n"
         "  --corrupt P     fault soak: share of frames with a flipped byte (default 0.05)\n"
         "  --garbage P     fault soak: share of frames with random bytes ahead (default 0.05)\n"
         "  --console PATH  the console executable (default: ../console/Veltrin beside this tool)\n"
@@ -283,11 +294,72 @@ uint64_t GoodFramesInLog(const std::string& path)
     return sink.good;
 }
 
+// --- the floor -------------------------------------------------------------------------------
+
+volatile sig_atomic_t g_bFloorStop = 0;
+
+// The cheapest reader of the stream there is, run as a process of its own so that its CPU time
+// is its own: the terminal raw, the sensor started, then one blocking read a wake-up and nothing
+// else until SIGTERM. Then it stops the sensor, reads what is still coming and writes the
+// number of bytes it read to outPath.
+int FloorReader(const char* path, const char* outPath)
+{
+    struct sigaction sa{};
+    sa.sa_handler = [](int) { g_bFloorStop = 1; };
+    ::sigaction(SIGTERM, &sa, nullptr);  // no SA_RESTART: the blocking read returns
+    const int fd = ::open(path, O_RDWR | O_NOCTTY);
+    termios tio{};
+    if (fd < 0 || ::tcgetattr(fd, &tio) != 0)
+        return 2;
+    ::cfmakeraw(&tio);
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    uint8_t cmd[proto::MAX_COMMAND_LEN];
+    int nCmd = proto::BuildCommandFrame(proto::CODE_START, proto::ADDR_SENSOR, 0, cmd);
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0 || ::write(fd, cmd, static_cast<size_t>(nCmd)) != nCmd)
+        return 2;
+    static uint8_t buf[4096];
+    unsigned long long total = 0;
+    while (!g_bFloorStop) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0)
+            total += static_cast<unsigned long long>(n);
+        else if (n == 0 || errno != EINTR)
+            return 2;
+    }
+    nCmd = proto::BuildCommandFrame(proto::CODE_STOP, proto::ADDR_SENSOR, 0, cmd);
+    if (::write(fd, cmd, static_cast<size_t>(nCmd)) != nCmd)
+        return 2;
+    // The line falls silent once the stop is acknowledged.
+    pollfd p{fd, POLLIN, 0};
+    while (::poll(&p, 1, 300) > 0) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        total += static_cast<unsigned long long>(n);
+    }
+    std::FILE* pOut = std::fopen(outPath, "w");
+    if (!pOut)
+        return 2;
+    std::fprintf(pOut, "%llu\n", total);
+    return std::fclose(pOut) == 0 ? 0 : 2;
+}
+
+double Median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const size_t m = v.size() / 2;
+    return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
+}
+
 // --- one run ---------------------------------------------------------------------------------
 
 class Soak {
 public:
-    Soak(const Options& opts, std::string dir) : m_opts(opts), m_dir(std::move(dir)) {}
+    Soak(const Options& opts, std::string dir, std::string self)
+        : m_opts(opts), m_dir(std::move(dir)), m_self(std::move(self)) {}
 
     // True when the run completed and nothing was lost.
     bool Run(const char* mode, bool scroll, bool openReview = false)
@@ -384,8 +456,52 @@ public:
         return true;
     }
 
-    // The console's CPU in the last run, percent of one core.
+    // CPU of the last run (the console's, or the floor reader's), percent of one core.
     double LastCpuPercent() const { return m_dLastCpuPercent; }
+
+    // The floor reader on the same stream; true when it read every frame sent.
+    bool RunFloor()
+    {
+        const std::string link = m_dir + "/sensor";
+        const std::string outPath = m_dir + "/floor.out";
+        if (!StartSim(link, 0))
+            return Fail("cannot start the simulated sensor");
+        ConsoleProcess reader;
+        if (!reader.Start(m_self, {"--floor-reader", link, outPath}, m_dir + "/floor.err"))
+            return Fail("cannot start the floor reader");
+        const auto deadline = Clock::now() + std::chrono::seconds(START_TIMEOUT_S);
+        while (!m_sim->Streaming()) {
+            if (!reader.Running() || Clock::now() > deadline)
+                return Fail("the floor reader did not start the sensor", m_dir + "/floor.err");
+            Sleep(0.05);
+        }
+        Sleep(m_opts.warmup);
+        const double cpu0 = ProcessCpuSeconds(reader.Pid());
+        const auto t0 = Clock::now();
+        Sleep(m_opts.seconds);
+        const double cpu1 = ProcessCpuSeconds(reader.Pid());
+        const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+        if (!reader.End(END_TIMEOUT_S))
+            return Fail("the floor reader did not end after SIGTERM");
+        const SensorSimStats st = m_sim->Stats();
+        m_sim->Stop();
+        std::ifstream in(outPath);
+        unsigned long long bytes = 0;
+        in >> bytes;
+        const int64_t lost = static_cast<int64_t>(st.framesSent) + static_cast<int64_t>(st.framesDropped)
+                           - static_cast<int64_t>(bytes / proto::DATA_FRAME_LEN);
+        m_dLastCpuPercent = 100.0 * (cpu1 - cpu0) / wall;
+        std::printf("floor (a plain reader)\n");
+        std::printf("  frames sent             %llu, %llu bytes read\n", ULL(st.framesSent), bytes);
+        std::printf("  frames lost             %lld\n", static_cast<long long>(std::max<int64_t>(lost, 0)));
+        std::printf("  reader CPU              %.2f %% of one core over %.1f s\n", m_dLastCpuPercent, wall);
+        std::fflush(stdout);
+        if (!WIFEXITED(reader.Status()) || WEXITSTATUS(reader.Status()) != 0)
+            return Fail("the floor reader failed", m_dir + "/floor.err");
+        if (lost > 0)
+            return Fail(std::to_string(lost) + " frames lost by the floor reader");
+        return true;
+    }
 
 private:
     static unsigned long long ULL(uint64_t v) { return static_cast<unsigned long long>(v); }
@@ -464,14 +580,67 @@ private:
     std::string m_dir;
     std::unique_ptr<SensorSim> m_sim;
     std::string m_logPath;
+    std::string m_self;          // this tool, which is also the floor reader
     double m_rssAfterFirst = 0;  // fault soak: once the first loss and reopening are done
     double m_dLastCpuPercent = 0;
 };
 
 } // namespace
 
+// --floor: the floor and the console in each mode, in turn for several rounds (the order
+// reversed every other round, so that a drift of the machine's load favours none), then the
+// figures, the ratios to the floor of the same round and their medians.
+bool RunFloorRounds(const Options& opts, Soak& soak)
+{
+    struct Round {
+        double floor = 0, pageFlip = 0, scrolling = 0;
+    };
+    std::vector<Round> rounds;
+    bool ok = true;
+    for (int r = 0; r < opts.rounds && ok; ++r) {
+        Round fig;
+        std::vector<int> order{0, 1, 2};
+        if (r % 2)
+            std::reverse(order.begin(), order.end());
+        for (int what : order) {
+            if (what == 0)
+                ok = ok && soak.RunFloor();
+            else if (what == 1 && opts.pageFlip)
+                ok = ok && soak.Run("page-flip", false);
+            else if (what == 2 && opts.scrolling)
+                ok = ok && soak.Run("scrolling", true);
+            else
+                continue;
+            (what == 0 ? fig.floor : what == 1 ? fig.pageFlip : fig.scrolling) = soak.LastCpuPercent();
+        }
+        if (ok)
+            rounds.push_back(fig);
+    }
+    std::printf("\nCPU time (user + system) as %% of one core, and the console against the floor of its round\n");
+    std::printf("  round   floor     page flip           scrolling\n");
+    std::vector<double> floors, pf, sc, pfRatio, scRatio;
+    auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+    for (size_t r = 0; r < rounds.size(); ++r) {
+        const Round& x = rounds[r];
+        std::printf("  %-6zu  %5.2f %%   %5.2f %% (%4.2f x)   %5.2f %% (%4.2f x)\n", r + 1, x.floor, x.pageFlip,
+                    ratio(x.pageFlip, x.floor), x.scrolling, ratio(x.scrolling, x.floor));
+        floors.push_back(x.floor);
+        pf.push_back(x.pageFlip);
+        sc.push_back(x.scrolling);
+        pfRatio.push_back(ratio(x.pageFlip, x.floor));
+        scRatio.push_back(ratio(x.scrolling, x.floor));
+    }
+    if (!rounds.empty())
+        std::printf("  median  %5.2f %%   %5.2f %% (%4.2f x)   %5.2f %% (%4.2f x)\n", Median(floors), Median(pf),
+                    Median(pfRatio), Median(sc), Median(scRatio));
+    std::fflush(stdout);
+    return ok;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc == 4 && std::strcmp(argv[1], "--floor-reader") == 0)
+        return FloorReader(argv[2], argv[3]);
     Options opts;
     opts.console = DefaultConsole(argv[0]);
     bool modeGiven = false;
@@ -503,6 +672,12 @@ int main(int argc, char** argv)
             ok = opts.pageFlip || opts.scrolling || opts.review;
         } else if (a == "--faults") {
             opts.faults = true;
+        } else if (a == "--floor") {
+            opts.floor = true;
+        } else if (a == "--rounds") {
+            double n = 0;
+            ok = ParseDouble(value(), 1, 1000, &n);
+            opts.rounds = static_cast<int>(n);
         } else if (a == "--replugs") {
             double n = 0;
             ok = ParseDouble(value(), 0, 10000, &n);
@@ -527,6 +702,10 @@ int main(int argc, char** argv)
     }
     if (opts.faults && !modeGiven)
         opts.scrolling = false;  // one mode is enough to prove the reopening
+    if (opts.faults && opts.floor) {
+        std::fprintf(stderr, "soak-console: --floor and --faults are separate runs\n");
+        return 2;
+    }
     if (::access(opts.console.c_str(), X_OK) != 0) {
         std::fprintf(stderr, "soak-console: no console at %s (use --console PATH)\n", opts.console.c_str());
         return 2;
@@ -545,18 +724,24 @@ int main(int argc, char** argv)
     std::printf("soak-console: %.0f frames/s, one frame per write, %.0f s per mode after %.0f s warm-up, %s\n",
                 opts.rate, opts.seconds, opts.warmup, strWhere.c_str());
     std::fflush(stdout);
-    Soak soak(opts, dir);
+    char self[4096] = {};
+    const ssize_t nSelf = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    Soak soak(opts, dir, nSelf > 0 ? std::string(self, static_cast<size_t>(nSelf)) : std::string(argv[0]));
     bool ok = true;
-    if (opts.pageFlip)
-        ok = soak.Run("page-flip", false) && ok;
-    if (opts.scrolling)
-        ok = soak.Run("scrolling", true) && ok;
-    if (opts.review) {
-        ok = soak.Run("page-flip", false) && ok;
-        const double without = soak.LastCpuPercent();
-        ok = soak.Run("page-flip+review", false, true) && ok;
-        std::printf("review window           %+.2f %% of one core (%.2f %% with it, %.2f %% without)\n",
-                    soak.LastCpuPercent() - without, soak.LastCpuPercent(), without);
+    if (opts.floor) {
+        ok = RunFloorRounds(opts, soak);
+    } else {
+        if (opts.pageFlip)
+            ok = soak.Run("page-flip", false) && ok;
+        if (opts.scrolling)
+            ok = soak.Run("scrolling", true) && ok;
+        if (opts.review) {
+            ok = soak.Run("page-flip", false) && ok;
+            const double without = soak.LastCpuPercent();
+            ok = soak.Run("page-flip+review", false, true) && ok;
+            std::printf("review window           %+.2f %% of one core (%.2f %% with it, %.2f %% without)\n",
+                        soak.LastCpuPercent() - without, soak.LastCpuPercent(), without);
+        }
     }
     // The working directory goes only when everything passed; otherwise it is kept for a look.
     if (ok) {

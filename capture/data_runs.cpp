@@ -1,8 +1,22 @@
 #include "data_runs.h"
 
+#include <limits>
+
 namespace capture {
 
 void CRunTracker::OnDataFrame(const uint8_t* /*block*/, bool /*checkOk*/, int64_t timeUs)
+{
+    Frame(timeUs);
+}
+
+void CRunTracker::OnDestroyedFrame(int64_t timeUs)
+{
+    // A frame lost on the line still took its place in time: without it the runs would seem
+    // to hold fewer frames than they did, and the rate would be measured low.
+    Frame(timeUs);
+}
+
+void CRunTracker::Frame(int64_t timeUs)
 {
     if (m_bInRun && timeUs != NO_TIME && m_nLastTimeUs != NO_TIME && timeUs - m_nLastTimeUs > RUN_GAP_US)
         EndRun();
@@ -13,6 +27,7 @@ void CRunTracker::OnDataFrame(const uint8_t* /*block*/, bool /*checkOk*/, int64_
         m_qwRunCount = 0;
         m_bPending = false;
         m_dMeanIndex = m_dMeanTime = m_dCoMoment = m_dIndexMoment = 0;
+        m_nRunFirstUs = timeUs;
         if (m_pListener)
             m_pListener->OnRunStart(m_nRuns, timeUs);
     }
@@ -65,6 +80,7 @@ void CRunTracker::EndRun()
     m_bInRun = false;
     m_dSumCoMoment += m_dCoMoment;
     m_dSumIndexMoment += m_dIndexMoment;
+    m_fits.push_back(RunFit{m_qwRunFrames, m_dMeanIndex, m_dMeanTime, m_nRunFirstUs});
     if (m_pListener)
         m_pListener->OnRunEnd(m_nRuns, m_nLastTimeUs, m_qwRunCount);
 }
@@ -79,6 +95,20 @@ double CRunTracker::MeasuredRate() const
     if (im <= 0 || co <= 0)
         return 0;
     return 1e6 / (co / im);  // the slope is microseconds per frame
+}
+
+std::vector<double> CRunTracker::RunStartsUs(double rate) const
+{
+    std::vector<double> starts;
+    for (const RunFit& fit : m_fits) {
+        if (fit.points > 0 && rate > 0)
+            starts.push_back(fit.meanTime - fit.meanIndex * 1e6 / rate);
+        else if (fit.firstTimeUs != NO_TIME)
+            starts.push_back(static_cast<double>(fit.firstTimeUs));
+        else
+            starts.push_back(std::numeric_limits<double>::quiet_NaN());
+    }
+    return starts;
 }
 
 } // namespace capture

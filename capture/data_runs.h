@@ -4,6 +4,7 @@
 // data frames, or at the end of the session. The sensor's frame rate is measured over the
 // runs only, so the idle time between them does not count.
 #include <cstdint>
+#include <vector>
 
 #include "session_decoder.h"
 
@@ -28,24 +29,32 @@ public:
     virtual void OnRunEnd(int /*nRun*/, int64_t /*lastTimeUs*/, uint64_t /*nFrames*/) {}
 };
 
-// Follows the runs of a session. Hear every data frame (bad checks included) and stop
-// acknowledgement through the session listener, and call Finish at the end.
+// Follows the runs of a session. Hear every data frame (bad checks and destroyed ones included:
+// each is a frame the sensor sent) and stop acknowledgement through the session listener, and
+// call Finish at the end.
 class CRunTracker : public ISessionListener {
 public:
     explicit CRunTracker(IRunListener* pListener = nullptr) : m_pListener(pListener) {}
 
     void OnDataFrame(const uint8_t block[17], bool checkOk, int64_t timeUs) override;
+    void OnDestroyedFrame(int64_t timeUs) override;
     void OnStopAck(int64_t timeUs) override;
     void Finish();
 
     int Runs() const { return m_nRuns; }
+    // Data frames of the runs, destroyed ones included: the samples they span.
     uint64_t DataFrames() const { return m_qwFrames; }
     // Frames a second from the times of the frames within runs (least squares of time on frame
     // number over the last frame of each read, each run with its own offset); 0 when the times
     // cannot tell (no run has reads at two different times).
     double MeasuredRate() const;
+    // Where each run starts on the sample clock of the given rate (frames a second): the time
+    // of its first frame, from the line through its points with the clock's slope (microseconds,
+    // one a run in order); a run without times: NaN. After Finish.
+    std::vector<double> RunStartsUs(double rate) const;
 
 private:
+    void Frame(int64_t timeUs);
     void EndRun();
     void AddPoint();
 
@@ -63,6 +72,14 @@ private:
     double m_dMeanIndex = 0, m_dMeanTime = 0, m_dCoMoment = 0, m_dIndexMoment = 0;
     // Sums over finished runs.
     double m_dSumCoMoment = 0, m_dSumIndexMoment = 0;
+    // Each finished run's means, for RunStartsUs.
+    struct RunFit {
+        uint64_t points = 0;
+        double meanIndex = 0, meanTime = 0;
+        int64_t firstTimeUs = NO_TIME;
+    };
+    std::vector<RunFit> m_fits;
+    int64_t m_nRunFirstUs = NO_TIME;  // time of the current run's first frame
 };
 
 } // namespace capture

@@ -24,6 +24,9 @@ namespace {
 constexpr int EDF_MAX_ANNOTATION_SIGNALS = 64;
 constexpr int MIN_RECORD_10US = 3125;      // 1/32 s, the shortest record planned
 constexpr int32_t COUNT_OFFSET = 32768;    // count 0 is digital -32768
+// Why a data frame left a missing sample, in its stretch's annotation.
+constexpr const char* MISSING_CHECK = "check byte";
+constexpr const char* MISSING_DESTROYED = "frame header hit";
 
 // Cut at a character: a note's text is UTF-8, and half a character would leave the
 // annotation no longer UTF-8.
@@ -264,6 +267,7 @@ void CEdfExport::CloseMissingStretch()
         FlushMissingCluster();
         m_qwClusterStart = m_qwStretchStart;
         m_qwClusterMissing = 0;
+        m_pszClusterWhy = m_pszStretchWhy;
     }
     m_qwClusterEnd = m_qwStretchStart + m_qwStretchLen;
     m_qwClusterMissing += m_qwStretchLen;
@@ -277,10 +281,22 @@ void CEdfExport::FlushMissingCluster()
         return;
     const uint64_t span = m_qwClusterEnd - m_qwClusterStart;
     AnnotateStretch(m_qwClusterStart, span,
-                    m_nClusterStretches == 1 ? std::string("BAD missing sample: check byte")
+                    m_nClusterStretches == 1 ? std::string("BAD missing sample: ") + m_pszClusterWhy
                                              : "BAD " + std::to_string(m_qwClusterMissing) + " missing samples in " +
                                                    std::to_string(span));
     m_nClusterStretches = 0;
+}
+
+void CEdfExport::MissingFrame(const char* pszWhy)
+{
+    if (m_qwStretchLen > 0 && m_pszStretchWhy != pszWhy)
+        CloseMissingStretch();
+    if (m_qwStretchLen == 0) {
+        m_qwStretchStart = m_qwIndex;
+        m_pszStretchWhy = pszWhy;
+    }
+    ++m_qwStretchLen;
+    PutMissing(1);
 }
 
 void CEdfExport::OnDataFrame(const uint8_t block[17], bool checkOk, int64_t timeUs)
@@ -299,11 +315,21 @@ void CEdfExport::OnDataFrame(const uint8_t block[17], bool checkOk, int64_t time
             m_held[s] = proto::BlockWordAt(block, EDF_WORDS[s]);
         PutSample(m_held);
     } else {
-        if (m_qwStretchLen == 0)
-            m_qwStretchStart = m_qwIndex;
-        ++m_qwStretchLen;
-        PutMissing(1);
+        MissingFrame(MISSING_CHECK);
     }
+}
+
+void CEdfExport::OnDestroyedFrame(int64_t timeUs)
+{
+    if (!m_strError.empty())
+        return;
+    if (m_hEdf < 0 && !OpenFile(timeUs))
+        return;
+    m_runs.OnDestroyedFrame(timeUs);  // may begin the next file
+    if (m_hEdf < 0)
+        return;
+    FlushCommands(timeUs);
+    MissingFrame(MISSING_DESTROYED);
 }
 
 void CEdfExport::OnStopAck(int64_t timeUs)

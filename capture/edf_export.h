@@ -2,8 +2,9 @@
 // EDF+ export through EDFlib: eight signals in raw sensor counts (physical 0..65535 stored as
 // digital -32768..32767, so every count is kept exactly), one sample per data frame at the
 // sensor's frame rate, starting at the first data frame. Time is never closed up: a data
-// frame whose check byte failed and the pause between two data runs leave missing samples
-// (they repeat the last good sample) marked by annotations whose text begins with "BAD", which
+// frame whose check byte failed, one destroyed on the line (its header hit) and the pause
+// between two data runs leave missing samples (they repeat the last good sample) marked by
+// annotations whose text begins with "BAD", which
 // MNE-Python takes as bad stretches. Commands sent and the start and end of every data run
 // are annotations too. A long pause between two data runs (IsLongPause) is not padded when
 // the plan says where further files go: the runs after it go into a file of their own.
@@ -84,6 +85,7 @@ public:
     CEdfExport& operator=(const CEdfExport&) = delete;
 
     void OnDataFrame(const uint8_t block[17], bool checkOk, int64_t timeUs) override;
+    void OnDestroyedFrame(int64_t timeUs) override;
     void OnStopAck(int64_t timeUs) override;
     void OnCommandSent(const SentCommand& cmd, int64_t timeUs) override;
     // A note is annotated as "marker: TEXT" ("marker" without a text) at its time.
@@ -111,6 +113,8 @@ private:
     void FlushCommands(int64_t untilUs);
     void PutSample(const uint16_t words[EDF_SIGNALS]);
     void PutMissing(uint64_t n);
+    // One missing sample for a data frame without values, in a stretch of its kind.
+    void MissingFrame(const char* pszWhy);
     void CloseMissingStretch();
     // Annotates the stretches of missing samples gathered so far.
     void FlushMissingCluster();
@@ -130,13 +134,15 @@ private:
     int64_t m_nFirstTimeUs = NO_TIME;   // time of the first data frame: the file's start
     uint64_t m_qwIndex = 0;             // samples so far
     uint64_t m_qwAnnotations = 0;
-    uint64_t m_qwStretchStart = 0;      // first sample of the open run of bad checks
+    uint64_t m_qwStretchStart = 0;      // first sample of the open stretch of missing frames
     uint64_t m_qwStretchLen = 0;
+    const char* m_pszStretchWhy = "";   // what the stretch's frames lack
     // Stretches of missing samples closer than the plan's mergeBadUs, not yet annotated.
     uint64_t m_qwClusterStart = 0;
     uint64_t m_qwClusterEnd = 0;
     uint64_t m_qwClusterMissing = 0;
     int m_nClusterStretches = 0;
+    const char* m_pszClusterWhy = "";   // what the frames of a cluster of one stretch lack
     uint16_t m_held[EDF_SIGNALS] = {};  // last good sample, repeated where one is missing
     std::vector<int16_t> m_record;      // one data record, signal after signal
     int m_nInRecord = 0;

@@ -93,6 +93,14 @@ void CSessionDecoder::Received(const uint8_t* pData, size_t n, int64_t timeUs)
         DecodeFrames(m_ring, *this, &m_stats);
         done += piece;
     }
+    AnnounceDestroyed();
+}
+
+void CSessionDecoder::AnnounceDestroyed()
+{
+    for (; m_qwDestroyedTold < m_stats.destroyed; ++m_qwDestroyedTold)
+        for (ISessionListener* p : m_listeners)
+            p->OnDestroyedFrame(m_nTimeUs);
 }
 
 void CSessionDecoder::Sent(const uint8_t* pData, size_t n, int64_t timeUs)
@@ -110,24 +118,28 @@ void CSessionDecoder::Note(const std::string& text, int64_t timeUs)
 
 void CSessionDecoder::OnInfoReply(const uint8_t info[4])
 {
+    AnnounceDestroyed();
     for (ISessionListener* p : m_listeners)
         p->OnInfoReply(info, m_nTimeUs);
 }
 
 void CSessionDecoder::OnDataFrame(const uint8_t block[17], bool checkOk)
 {
+    AnnounceDestroyed();
     for (ISessionListener* p : m_listeners)
         p->OnDataFrame(block, checkOk, m_nTimeUs);
 }
 
 void CSessionDecoder::OnStopAck()
 {
+    AnnounceDestroyed();
     for (ISessionListener* p : m_listeners)
         p->OnStopAck(m_nTimeUs);
 }
 
 void CSessionDecoder::OnDateReply(const uint8_t date[4])
 {
+    AnnounceDestroyed();
     for (ISessionListener* p : m_listeners)
         p->OnDateReply(date, m_nTimeUs);
 }

@@ -1,7 +1,8 @@
 #pragma once
 // One decoding pass over a session: a capture's records or a plain byte stream go through the
 // console's own receive ring and frame decoder; listeners hear every frame with the time of
-// the read that completed it, and every command frame sent, in order.
+// the read that completed it, every data frame destroyed on the line, and every command frame
+// sent, in order.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -43,6 +44,10 @@ public:
     virtual ~ISessionListener() = default;
     virtual void OnInfoReply(const uint8_t /*info*/[4], int64_t /*timeUs*/) {}
     virtual void OnDataFrame(const uint8_t /*block*/[17], bool /*checkOk*/, int64_t /*timeUs*/) {}
+    // A data frame whose header was hit on the line (IsDestroyedDataFrame): a sample the sensor
+    // sent and nobody has, told before the frames after it, with the time of the read that
+    // passed over its last byte.
+    virtual void OnDestroyedFrame(int64_t /*timeUs*/) {}
     virtual void OnStopAck(int64_t /*timeUs*/) {}
     virtual void OnDateReply(const uint8_t /*date*/[4], int64_t /*timeUs*/) {}
     virtual void OnCommandSent(const SentCommand& /*cmd*/, int64_t /*timeUs*/) {}
@@ -73,12 +78,15 @@ private:
     void OnDataFrame(const uint8_t block[17], bool checkOk) override;
     void OnStopAck() override;
     void OnDateReply(const uint8_t date[4]) override;
+    // Tells the listeners of destroyed frames found since it last did.
+    void AnnounceDestroyed();
 
     CByteRing m_ring;
     DecodeStats m_stats;
     CSentCommandParser m_commands;
     std::vector<ISessionListener*> m_listeners;
     int64_t m_nTimeUs = NO_TIME;
+    uint64_t m_qwDestroyedTold = 0;
 };
 
 // Decoding leaves less than one data frame behind, so pieces of this size never overrun the

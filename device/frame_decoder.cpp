@@ -1,7 +1,5 @@
 #include "frame_decoder.h"
 
-#include "protocol.h"
-
 FrameScan ScanFrame(const CByteRing& ring)
 {
     FrameScan scan;
@@ -20,6 +18,27 @@ FrameScan ScanFrame(const CByteRing& ring)
     return scan;
 }
 
+bool IsDestroyedDataFrame(const uint8_t window[proto::DATA_FRAME_LEN])
+{
+    const int nDiffer = (window[0] != proto::SYNC) + (window[1] != proto::INBOUND_ADDR)
+                      + (window[3] != proto::CODE_DATA);
+    return nDiffer <= 1 && proto::BlockCheckOk(window + proto::HEADER_LEN);
+}
+
+bool CDestroyedFrameFinder::PassedOver(uint8_t by)
+{
+    m_window[m_nNext] = by;
+    m_window[m_nNext + proto::DATA_FRAME_LEN] = by;
+    m_nNext = m_nNext + 1 == proto::DATA_FRAME_LEN ? 0 : m_nNext + 1;
+    if (m_nHave < proto::DATA_FRAME_LEN)
+        ++m_nHave;
+    // The oldest of the last 21 bytes is at m_nNext, the newest 20 places on.
+    if (m_nHave < proto::DATA_FRAME_LEN || !IsDestroyedDataFrame(m_window + m_nNext))
+        return false;
+    m_nHave = 0;
+    return true;
+}
+
 void DecodeFrames(CByteRing& ring, IFrameSink& sink, DecodeStats* stats)
 {
     if (ring.m_nSize == 0)
@@ -29,13 +48,18 @@ void DecodeFrames(CByteRing& ring, IFrameSink& sink, DecodeStats* stats)
         if (scan.result == ScanResult::NeedMore)
             return;
         if (scan.result == ScanResult::NotFrame) {
-            ring.m_pRead = ring.Next(ring.m_pRead);
-            if (stats)
+            if (stats) {
                 ++stats->skipped;
+                if (stats->passedOver.PassedOver(ring.At(0)))
+                    ++stats->destroyed;
+            }
+            ring.m_pRead = ring.Next(ring.m_pRead);
             continue;
         }
-        if (stats)
+        if (stats) {
             ++stats->frames;
+            stats->passedOver.Break();
+        }
         ring.Skip(proto::HEADER_LEN);
         uint8_t payload[proto::BLOCK_LEN];
         switch (scan.code) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "byte_ring.h"
+#include "protocol.h"
 
 enum class ScanResult {
     NeedMore,  // fewer bytes than the header or the recognised frame needs: wait
@@ -33,12 +34,38 @@ public:
     virtual void OnDateReply(const uint8_t date[4]) = 0;
 };
 
+// A data frame whose header was hit on the line is passed over byte by byte like garbage, but
+// its block came through: 21 bytes passed over in a row, whose last 17 pass the check and whose
+// bytes 0, 1 and 3 differ from F0, 1F and 32 in one byte at most (byte 2 is never looked at).
+// Random bytes pass this about once in 5.6 million windows (1/256 for the check, 766/2^24 for
+// the header).
+bool IsDestroyedDataFrame(const uint8_t window[proto::DATA_FRAME_LEN]);
+
+// Finds destroyed data frames among the bytes the decoder passes over, fed in stream order. A
+// window found takes its 21 bytes with it: the next one starts after it.
+class CDestroyedFrameFinder {
+public:
+    // The next byte passed over; true when it ends a destroyed data frame.
+    bool PassedOver(uint8_t by);
+    // What was passed over so far does not run on into what comes next (a frame was
+    // recognised, or bytes between were dropped).
+    void Break() { m_nHave = 0; }
+private:
+    // The last bytes passed over, each stored twice so that the last 21 read as one run.
+    uint8_t m_window[2 * proto::DATA_FRAME_LEN] = {};
+    int m_nNext = 0;  // where the next byte goes (0..20)
+    int m_nHave = 0;  // bytes in a row since the last break or find, up to 21
+};
+
 struct DecodeStats {
     uint64_t frames = 0;    // every recognised frame, bad checks included
     uint64_t badCheck = 0;  // data frames dropped by their check byte
     uint64_t skipped = 0;   // bytes passed over one at a time
+    uint64_t destroyed = 0; // destroyed data frames among them (IsDestroyedDataFrame)
+    CDestroyedFrameFinder passedOver;  // the search for those, across calls
 };
 
 // Decodes every complete frame in the ring and leaves an incomplete one (from its first
-// byte) for the next call.
+// byte) for the next call. Destroyed data frames are counted only with stats, which carry the
+// search from one call to the next.
 void DecodeFrames(CByteRing& ring, IFrameSink& sink, DecodeStats* stats = nullptr);

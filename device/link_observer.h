@@ -26,6 +26,10 @@ public:
     // The decoder passed over this many bytes while looking for a frame start; told before the
     // frame that ended the run, or after the drain for bytes left over.
     virtual void OnBytesSkipped(int /*nCount*/) {}
+    // Data frames whose header was hit on the line, found among the bytes passed over
+    // (IsDestroyedDataFrame): their samples are lost. Told right after OnBytesSkipped, whose
+    // count holds their bytes.
+    virtual void OnFramesDestroyed(int /*nCount*/) {}
     // The command frame just sent (OnBytesSent) repeats one that had no answer.
     virtual void OnCommandResent() {}
     // The pending command had no answer after its last attempt; the link tries no more.

@@ -3,9 +3,12 @@
 #include <QDeadlineTimer>
 #include <QMetaObject>
 #include <QSerialPort>
+#include <QSocketNotifier>
 #include <QStringList>
+#include <QTimerEvent>
 
 #include <algorithm>
+#include <cstring>
 
 #include "logging.h"
 #include "port_diagnostics.h"
@@ -15,7 +18,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #endif
 
 QMap<int, QString> CMSComm::s_portMap;
@@ -93,6 +95,14 @@ CMSComm::~CMSComm()
 {
     // No signal may reach this object while the port goes down.
     m_pPort->disconnect(this);
+    ClosePortDevice();
+}
+
+void CMSComm::ClosePortDevice()
+{
+    StopOwnReading();
+    m_bOwnRead = false;
+    m_nInStart = m_nInEnd = 0;
     if (m_pPort->isOpen())
         m_pPort->close();
 }
@@ -154,7 +164,10 @@ void CMSComm::SetInBufferSize(short nBytes)
 {
     RequireAtLeast(nBytes, 1, QT_TRANSLATE_NOOP("CMSComm", "输入缓冲区大小"));
     m_nInBufferSize = nBytes;
-    m_pPort->setReadBufferSize(nBytes);
+    if (!m_bOwnRead)
+        m_pPort->setReadBufferSize(nBytes);  // this would switch QSerialPort's reading back on
+    else if (m_inBuf.size() < static_cast<size_t>(nBytes))
+        m_inBuf.resize(static_cast<size_t>(nBytes));
 }
 
 void CMSComm::SetOutBufferSize(short nBytes)
@@ -232,14 +245,14 @@ void CMSComm::SetPortOpen(bool bOpen)
     if (m_bLostPending) {
         // The owner acts before the queued loss report ran: finish the close it would do.
         m_bLostPending = false;
-        m_pPort->close();
+        ClosePortDevice();
         m_pPort->clearError();
         ConnectPort();
     }
     m_nReadErrors = 0;
     if (!bOpen) {
         if (m_pPort->isOpen()) {
-            m_pPort->close();
+            ClosePortDevice();
             qCDebug(lcSerial, "COM%d closed", m_nCommPort);
         }
         m_pPort->clearError();
@@ -273,6 +286,8 @@ void CMSComm::SetPortOpen(bool bOpen)
     if (!m_pPort->setRequestToSend(m_bRTSEnable))
         m_pPort->clearError();
     m_nCommEvent = 0;
+    m_input.reserve(m_nInBufferSize);
+    StartOwnReading();
 }
 
 void CMSComm::SetOutput(const QByteArray& bytes)
@@ -349,20 +364,171 @@ short CMSComm::GetInBufferCount() const
 {
     if (!GetPortOpen())
         return 0;
-    return static_cast<short>(std::min<qint64>(m_pPort->bytesAvailable(), 0x7FFF));
+    const qint64 nWaiting = m_bOwnRead ? InCount() : m_pPort->bytesAvailable();
+    return static_cast<short>(std::min<qint64>(nWaiting, 0x7FFF));
 }
 
 QByteArray CMSComm::GetInput()
 {
     if (!GetPortOpen())
         return QByteArray();
-    return m_nInputLen > 0 ? m_pPort->read(m_nInputLen) : m_pPort->readAll();
+    if (!m_bOwnRead)
+        return m_nInputLen > 0 ? m_pPort->read(m_nInputLen) : m_pPort->readAll();
+    const int n = m_nInputLen > 0 ? std::min<int>(m_nInputLen, InCount()) : InCount();
+    if (n <= 0)
+        return QByteArray();
+    const bool bWasFull = InCount() >= m_nInBufferSize;
+    m_input.resize(n);  // new storage only while a caller still holds the last result
+    std::memcpy(m_input.data(), m_inBuf.data() + m_nInStart, static_cast<size_t>(n));
+    m_nInStart += n;
+    if (m_nInStart == m_nInEnd)
+        m_nInStart = m_nInEnd = 0;
+    // A full buffer held the reading back; what waits in the driver follows now.
+    if (bWasFull && m_pReadNotifier && !m_collectTimer.isActive())
+        m_collectTimer.start(RECEIVE_COLLECT_MS, Qt::PreciseTimer, this);
+    return m_input;
+}
+
+void CMSComm::StartOwnReading()
+{
+#ifndef _WIN32
+    // QSerialPort wakes the thread at every arrival and reads into storage it allocates anew
+    // each time. The layer reads the descriptor itself instead: woken by the first bytes of a
+    // burst, then once per collect delay while bytes keep coming, into storage it keeps.
+    // QSerialPort's read notifier is its only enabled child notifier for input; the layer
+    // switches it off and never calls QSerialPort's read functions, which would switch it back
+    // on. A Qt without such a child goes on reading through QSerialPort.
+    QSocketNotifier* pPortNotifier = nullptr;
+    for (QSocketNotifier* p : m_pPort->findChildren<QSocketNotifier*>())
+        if (p->type() == QSocketNotifier::Read && p->isEnabled() && p->socket() == m_pPort->handle())
+            pPortNotifier = p;
+    if (!pPortNotifier)
+        return;
+    pPortNotifier->setEnabled(false);
+    m_bOwnRead = true;
+    m_nInStart = m_nInEnd = 0;
+    if (m_inBuf.size() < static_cast<size_t>(m_nInBufferSize))
+        m_inBuf.resize(static_cast<size_t>(m_nInBufferSize));
+    m_pReadNotifier = new QSocketNotifier(m_pPort->handle(), QSocketNotifier::Read, this);
+    connect(m_pReadNotifier, &QSocketNotifier::activated, this, &CMSComm::OnReadable);
+#endif
+}
+
+void CMSComm::StopOwnReading()
+{
+    m_collectTimer.stop();
+    m_bWoken = false;
+    delete m_pReadNotifier;
+    m_pReadNotifier = nullptr;
+}
+
+int CMSComm::ReadDescriptor()
+{
+#ifdef _WIN32
+    return 0;
+#else
+    if (m_nInStart > 0) {
+        std::memmove(m_inBuf.data(), m_inBuf.data() + m_nInStart, static_cast<size_t>(InCount()));
+        m_nInEnd -= m_nInStart;
+        m_nInStart = 0;
+    }
+    const int fd = static_cast<int>(m_pPort->handle());
+    int nTotal = 0;
+    for (;;) {
+        const int nRoom = std::min<int>(m_nInBufferSize, static_cast<int>(m_inBuf.size())) - m_nInEnd;
+        if (nRoom <= 0)
+            return nTotal;
+        const ssize_t n = ::read(fd, m_inBuf.data() + m_nInEnd, static_cast<size_t>(nRoom));
+        if (n > 0) {
+            m_nInEnd += static_cast<int>(n);
+            nTotal += static_cast<int>(n);
+            if (n < nRoom)
+                return nTotal;  // the driver holds no more
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        // The port is non-blocking with no minimum count: nothing waiting reads as 0 or EAGAIN.
+        if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK)
+            return nTotal;
+        m_strReadError = QString::fromLocal8Bit(std::strerror(errno));
+        return nTotal > 0 ? nTotal : -1;
+    }
+#endif
+}
+
+void CMSComm::OnReadable()
+{
+    // Nothing is read now: the bytes of the next few milliseconds are read with these.
+    m_pReadNotifier->setEnabled(false);
+    m_bWoken = true;
+    if (!m_collectTimer.isActive())
+        m_collectTimer.start(RECEIVE_COLLECT_MS, Qt::PreciseTimer, this);
 }
 
 void CMSComm::OnReadyRead()
 {
     m_nReadErrors = 0;
-    if (m_nRThreshold <= 0 || m_pPort->bytesAvailable() < m_nRThreshold)
+    if (!m_collectTimer.isActive())
+        m_collectTimer.start(RECEIVE_COLLECT_MS, Qt::PreciseTimer, this);
+}
+
+void CMSComm::timerEvent(QTimerEvent* e)
+{
+    if (e->timerId() == m_collectTimer.timerId())
+        OnCollected();
+    else
+        QObject::timerEvent(e);
+}
+
+void CMSComm::OnCollected()
+{
+    m_collectTimer.stop();
+    if (!GetPortOpen() || m_bLostPending)
+        return;
+    if (!m_bOwnRead) {
+        AnnounceReceived();
+        return;
+    }
+    const bool bWoken = m_bWoken;
+    m_bWoken = false;
+    const bool bRoom = InCount() < m_nInBufferSize;
+    const int n = ReadDescriptor();
+    if (n < 0 || (n == 0 && bWoken && bRoom)) {
+        // Readable, yet the read failed or found nothing: what QSerialPort reports as ReadError.
+        if (!ReadFailed(n < 0 ? m_strReadError : tr("设备已挂断或被拔出")))
+            return;
+    } else if (n > 0) {
+        m_nReadErrors = 0;
+        AnnounceReceived();  // the owner may close or reopen the port meanwhile
+    }
+    if (!m_pReadNotifier || m_bLostPending || m_collectTimer.isActive() || InCount() >= m_nInBufferSize)
+        return;  // closed, lost, restarted, or held until GetInput makes room
+    // While bytes keep coming, the next read is one collect delay away; once the line is
+    // quiet, the descriptor wakes the layer again.
+    if (n > 0)
+        m_collectTimer.start(RECEIVE_COLLECT_MS, Qt::PreciseTimer, this);
+    else
+        m_pReadNotifier->setEnabled(true);
+}
+
+bool CMSComm::ReadFailed(const QString& strWhy)
+{
+    // A tty that hangs up (adapter pulled, pty master closed) stays readable and every read
+    // fails; an odd failed read alone is no loss.
+    if (DeviceHungUp())
+        ReportDeviceLost(tr("设备已挂断或被拔出"));
+    else if (++m_nReadErrors >= MAX_READ_ERRORS)
+        ReportDeviceLost(strWhy);
+    else
+        return true;
+    return false;
+}
+
+void CMSComm::AnnounceReceived()
+{
+    const qint64 nWaiting = m_bOwnRead ? InCount() : m_pPort->bytesAvailable();
+    if (m_nRThreshold <= 0 || nWaiting < m_nRThreshold)
         return;
     m_nCommEvent = comEvReceive;
     emit OnComm();
@@ -413,6 +579,7 @@ void CMSComm::ReportDeviceLost(const QString& strWhy)
     // Reading stops at once, so the failing notifications cannot spin; the close itself runs
     // from the event loop, not from inside the port's own notification.
     m_pPort->disconnect(this);
+    StopOwnReading();
     qCDebug(lcSerial, "COM%d lost: %s", m_nCommPort, qUtf8Printable(strWhy));
     const QString strDescription = tr("端口 COM%1（%2）的设备已丢失：%3")
                                        .arg(m_nCommPort)
@@ -421,7 +588,7 @@ void CMSComm::ReportDeviceLost(const QString& strWhy)
         if (!m_bLostPending)
             return;  // closed by the owner meanwhile
         m_bLostPending = false;
-        m_pPort->close();
+        ClosePortDevice();
         m_pPort->clearError();
         ConnectPort();
         m_nCommEvent = comEventDeviceLost;

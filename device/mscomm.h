@@ -2,20 +2,24 @@
 // The serial-control layer: a numbered serial port with the property model the console's
 // port handling is written against (CommPort, Settings, PortOpen, Input, Output, OnComm ...),
 // built on QSerialPort. Received bytes are announced by OnComm on the thread that owns the
-// object (the user-interface thread).
+// object (the user-interface thread), RECEIVE_COLLECT_MS after the first of them arrived: at
+// the full line rate one event carries the frames of those milliseconds, not one frame.
 //
 // Errors take one of two routes and never a third: whatever fails inside a call (a refused
 // property, an open, a write) throws CommError from that call; whatever fails between calls,
 // while the port's notifications run, is the loss of the device, closed and reported once by
 // PortLost.
+#include <QBasicTimer>
 #include <QByteArray>
 #include <QMap>
 #include <QObject>
 #include <QString>
 
 #include <stdexcept>
+#include <vector>
 
 class QSerialPort;
+class QSocketNotifier;
 
 // A property write the layer refuses: a port that does not exist or is busy, a malformed
 // settings string, an operation on a closed port. Carries the layer's own description.
@@ -69,10 +73,15 @@ public:
     // it did not take is discarded, so it never goes out late.
     void SetOutput(const QByteArray& bytes);
     static constexpr int WRITE_TIMEOUT_MS = 100;
+    // Received bytes are collected this long after the first of a burst arrived before OnComm
+    // announces them, so the thread wakes once for the frames of these milliseconds rather than
+    // once a frame; a lone reply waits no longer than this.
+    static constexpr int RECEIVE_COLLECT_MS = 3;
     short GetCommEvent() const { return m_nCommEvent; }
     // Bytes waiting, as a signed 16-bit count (never more than InBufferSize).
     short GetInBufferCount() const;
-    // Takes the waiting bytes (InputLen of them, or all for 0) out of the buffer.
+    // Takes the waiting bytes (InputLen of them, or all for 0) out of the buffer. The array
+    // reuses the layer's storage once the caller has let go of the one returned before.
     QByteArray GetInput();
 
     // Device path of port n: COMn on Windows, /dev/ttyS(n-1) elsewhere, unless mapped.
@@ -95,6 +104,9 @@ signals:
     // closed the port; description is the layer's own text.
     void PortLost(const QString& strDescription);
 
+protected:
+    void timerEvent(QTimerEvent* e) override;
+
 private:
     // Marks a call in progress: errors QSerialPort signals meanwhile belong to that call.
     struct CallScope {
@@ -104,6 +116,24 @@ private:
     };
 
     void OnReadyRead();
+    // Own reading (Unix): the descriptor became readable.
+    void OnReadable();
+    // The collect delay is over: read what came meanwhile and announce it.
+    void OnCollected();
+    // Takes the reading of the open port over from QSerialPort where it can (see the .cpp).
+    void StartOwnReading();
+    void StopOwnReading();
+    // Closes the port, its own reading and the bytes waiting in it.
+    void ClosePortDevice();
+    // Reads what the descriptor holds into m_inBuf, up to InBufferSize; the bytes read, or -1
+    // with m_strReadError set when the read failed.
+    int ReadDescriptor();
+    // A read that failed or found nothing on a readable descriptor; false once the device was
+    // reported lost.
+    bool ReadFailed(const QString& strWhy);
+    int InCount() const { return m_nInEnd - m_nInStart; }
+    // OnComm for received bytes, when RThreshold of them wait.
+    void AnnounceReceived();
     void OnErrorOccurred(int error);
     void ConnectPort();
     bool DeviceHungUp() const;
@@ -128,5 +158,15 @@ private:
     bool m_bLostPending = false;  // device loss seen, the port's close is queued
     int m_nReadErrors = 0;        // failed reads since the last successful one
     int m_nCallDepth = 0;         // calls of this layer in progress (CallScope)
+    QBasicTimer m_collectTimer;   // runs while received bytes are being collected
+    QByteArray m_input;           // what GetInput hands out, storage reused
+    // Own reading: the layer's notifier and buffer (bytes m_nInStart..m_nInEnd wait).
+    bool m_bOwnRead = false;
+    QSocketNotifier* m_pReadNotifier = nullptr;
+    std::vector<char> m_inBuf;
+    int m_nInStart = 0;
+    int m_nInEnd = 0;
+    bool m_bWoken = false;        // the collect delay began with a readable descriptor
+    QString m_strReadError;
     static QMap<int, QString> s_portMap;
 };

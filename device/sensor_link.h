@@ -159,7 +159,8 @@ protected:
     void Acknowledge();
     // Tells the watchers once that the port they saw open is closed.
     void AnnouncePortClosed();
-    // Tells the watchers about bytes the decoder passed over since it last did.
+    // Tells the watchers about bytes the decoder passed over, and the destroyed data frames among
+    // them, since it last did.
     void AnnounceSkipped();
     template <class F>
     void Notify(F&& call);
@@ -170,6 +171,7 @@ private:
     std::vector<ILinkObserver*> m_observers;  // removed ones leave a null slot
     bool m_bPortAnnounced = false;            // watchers were told the port opened
     uint64_t m_qwSkippedAnnounced = 0;        // m_decodeStats.skipped the watchers know of
+    uint64_t m_qwDestroyedAnnounced = 0;      // m_decodeStats.destroyed the watchers know of
     bool m_bGaveUpAnnounced = false;          // watchers were told the pending command is unanswered
 };
 

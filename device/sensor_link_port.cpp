@@ -39,6 +39,7 @@ bool CSensorLink::OpenPort(int nPort)
         // Unread bytes from the previous connection (a frame cut short by a close or a lost
         // device) would swallow the first frame of this one.
         m_ring.Skip(m_ring.Count());
+        m_decodeStats.passedOver.Break();
     }
     Platform().Sleep(OPEN_PAUSE_MS);
     const bool bOpen = m_comm.GetPortOpen();

@@ -31,6 +31,7 @@ void CSensorLink::ReceiveBytes(const uint8_t* pBytes, int nCount)
         const int nDropped = m_ring.Append(pBytes, nCount);
         if (nDropped > 0) {
             m_qwRingDropped += static_cast<uint64_t>(nDropped);
+            m_decodeStats.passedOver.Break();  // the bytes passed over before and after the gap do not join
             Notify([&](ILinkObserver& o) { o.OnRingOverflow(nDropped); });
         }
     }
@@ -40,12 +41,19 @@ void CSensorLink::ReceiveBytes(const uint8_t* pBytes, int nCount)
 
 void CSensorLink::AnnounceSkipped()
 {
-    if (m_decodeStats.skipped == m_qwSkippedAnnounced)
-        return;
-    const uint64_t qwNew = m_decodeStats.skipped - m_qwSkippedAnnounced;
-    m_qwSkippedAnnounced = m_decodeStats.skipped;
-    const int nNew = qwNew > INT_MAX ? INT_MAX : static_cast<int>(qwNew);
-    Notify([&](ILinkObserver& o) { o.OnBytesSkipped(nNew); });
+    auto news = [](uint64_t qwNow, uint64_t& qwTold) {
+        const uint64_t qwNew = qwNow - qwTold;
+        qwTold = qwNow;
+        return qwNew > INT_MAX ? INT_MAX : static_cast<int>(qwNew);
+    };
+    if (m_decodeStats.skipped != m_qwSkippedAnnounced) {
+        const int nNew = news(m_decodeStats.skipped, m_qwSkippedAnnounced);
+        Notify([&](ILinkObserver& o) { o.OnBytesSkipped(nNew); });
+    }
+    if (m_decodeStats.destroyed != m_qwDestroyedAnnounced) {
+        const int nNew = news(m_decodeStats.destroyed, m_qwDestroyedAnnounced);
+        Notify([&](ILinkObserver& o) { o.OnFramesDestroyed(nNew); });
+    }
 }
 
 void CSensorLink::AddObserver(ILinkObserver* pObserver)

@@ -209,6 +209,8 @@ class Frames : public capture::ISessionListener {
 public:
     std::vector<fuzzmodel::Event> m_events;
     std::vector<capture::SentCommand> m_commands;
+    uint64_t m_qwDestroyed = 0;
+    void OnDestroyedFrame(int64_t) override { ++m_qwDestroyed; }
     void OnInfoReply(const uint8_t info[4], int64_t) override { Add(0x31, info, 4, true); }
     void OnDataFrame(const uint8_t block[17], bool checkOk, int64_t) override { Add(0x32, block, 17, checkOk); }
     void OnStopAck(int64_t) override { Add(0x33, nullptr, 0, true); }
@@ -251,8 +253,10 @@ void CheckSession(const std::vector<CaptureRecord>& records)
                                                                    << expected.size());
     const DecodeStats& st = decoder.Stats();
     FUZZ_CHECK(st.frames == model.m_stats.frames && st.badCheck == model.m_stats.badCheck
-                      && st.skipped == model.m_stats.skipped,
+                      && st.skipped == model.m_stats.skipped && st.destroyed == model.m_stats.destroyed,
                   "session statistics");
+    FUZZ_CHECK(frames.m_qwDestroyed == st.destroyed, "listeners heard of " << frames.m_qwDestroyed
+                                                        << " destroyed frames, the decoder found " << st.destroyed);
     capture::CSentCommandParser whole;
     const std::vector<capture::SentCommand> all = whole.Feed(sent.data(), sent.size());
     FUZZ_CHECK(all.size() == frames.m_commands.size(), "commands depend on how the sent bytes were cut");

@@ -35,6 +35,22 @@ def frames(n, start=0, good=True):
     return out
 
 
+def hit(frame, k, x):
+    """The frame with byte k changed by x: a header hit makes it a destroyed frame."""
+    f = bytearray(frame)
+    f[k] ^= x
+    return bytes(f)
+
+
+def header_hits(rng):
+    """Frames whose sync, address, length or code byte was hit, between whole frames and garbage."""
+    out = b""
+    for i in range(24):
+        out += hit(frames(1, i)[0:21], (0, 1, 2, 3)[i % 4], 0x44) + frames(1, 100 + i)
+        out += bytes(rng.randrange(0xF0) for _ in range(i % 5))
+    return out
+
+
 def events(stream, sizes):
     """Cuts stream into events of the given sizes, repeating the last size."""
     out = bytearray()
@@ -104,6 +120,14 @@ def main():
     seed("store-scroll-wrap", BIG_RING, 0x03, events(frames(30), [42]))
     seed("store-unsized", BIG_RING, 0x00, events(frames(8), [84]))
     seed("mixed-replies-in-stream", BIG_RING, 0x10, events(frames(5) + INFO + frames(5) + DATE + frames(5) + STOP, [11]))
+    seed_header_hits()
+
+
+def seed_header_hits():
+    rng = random.Random(20)
+    seed("header-hits", BIG_RING, 0x10, events(header_hits(rng), [13]))
+    seed("header-hits-bytewise", 100, 0x11, events(header_hits(rng)[:300], [1]))
+    seed("header-hits-overflow", 60, 0x10, events(header_hits(rng), [57]))
 
 
 MAGIC = b"\x89VCAP\r\n\x1a"
@@ -176,6 +200,13 @@ def main_capture():
     capture_seed("time-jump-over-a-day", capture_header() + record("R", 10, STOP) + record("R", 10 + 86400000001, STOP))
     capture_seed("time-jump-a-day", capture_header() + record("R", 10, STOP) + record("R", 10 + 86400000000, STOP))
     capture_seed("first-time-over-a-day", capture_header() + record("R", 1 << 62, STOP))
+    seed_capture_header_hits()
+
+
+def seed_capture_header_hits():
+    stream = header_hits(random.Random(21))
+    capture_seed("header-hits", capture_header() + b"".join(record("R", 1000 * (i + 1), stream[i:i + 50])
+                                                             for i in range(0, len(stream), 50)))
 
 
 if __name__ == "__main__":

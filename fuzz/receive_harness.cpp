@@ -52,6 +52,7 @@ void CheckStats(const DecodeStats& got, const DecodeStats& want, const char* who
     FUZZ_CHECK(got.frames == want.frames, who << ": " << got.frames << " frames, model " << want.frames);
     FUZZ_CHECK(got.badCheck == want.badCheck, who << ": " << got.badCheck << " bad checks, model " << want.badCheck);
     FUZZ_CHECK(got.skipped == want.skipped, who << ": " << got.skipped << " skipped, model " << want.skipped);
+    FUZZ_CHECK(got.destroyed == want.destroyed, who << ": " << got.destroyed << " destroyed, model " << want.destroyed);
 }
 
 // Records the frames the decoder reports.
@@ -243,6 +244,7 @@ void RunLink(uint8_t byStore, const uint8_t* data, size_t size)
     Watcher watcher;
     link.AddObserver(&watcher);
     ReceiveModel model(RING_SIZE);
+    model.m_bBreakOnDrop = true;
 
     EventReader reader(data, size);
     std::vector<uint8_t> chunk;

@@ -45,6 +45,8 @@ public:
         }
         m_unread.insert(m_unread.end(), p, p + n);
         m_qwDropped += static_cast<uint64_t>(nDropped);
+        if (nDropped > 0 && m_bBreakOnDrop)
+            m_passedOver.clear();
         return nDropped;
     }
 
@@ -64,6 +66,7 @@ public:
         while (m_unread.size() >= 4) {
             const int nLen = FrameLength(m_unread[3]);
             if (m_unread[0] != 0xF0 || m_unread[1] != 0x1F || nLen == 0) {
+                PassOver(m_unread.front());
                 m_unread.pop_front();
                 ++m_stats.skipped;
                 continue;
@@ -81,6 +84,7 @@ public:
                 m_stats.badCheck += e.checkOk ? 0 : 1;
             }
             ++m_stats.frames;
+            m_passedOver.clear();
             m_unread.erase(m_unread.begin(), m_unread.begin() + nLen);
             out.push_back(e);
         }
@@ -89,10 +93,32 @@ public:
     const std::deque<uint8_t>& Unread() const { return m_unread; }
     DecodeStats m_stats;
     uint64_t m_qwDropped = 0;
+    bool m_bBreakOnDrop = false;  // dropped bytes part the bytes passed over (as the link has it)
 
 private:
+    // A data frame whose header was hit: the last 21 bytes passed over in a row, sync, address
+    // and code off by one byte at most, the block's check good. Its bytes count once.
+    void PassOver(uint8_t b)
+    {
+        m_passedOver.push_back(b);
+        if (m_passedOver.size() < 21)
+            return;
+        const uint8_t* w = m_passedOver.data() + m_passedOver.size() - 21;
+        const int nOff = (w[0] != 0xF0) + (w[1] != 0x1F) + (w[3] != 0x32);
+        unsigned sum = 0;
+        for (int i = 4; i < 20; ++i)
+            sum += w[i];
+        if (nOff <= 1 && (sum & 0xFF) == w[20]) {
+            ++m_stats.destroyed;
+            m_passedOver.clear();
+        } else if (m_passedOver.size() > 64) {
+            m_passedOver.erase(m_passedOver.begin(), m_passedOver.end() - 20);
+        }
+    }
+
     int m_nRoom;
     std::deque<uint8_t> m_unread;
+    std::vector<uint8_t> m_passedOver;  // since the last frame
 };
 
 } // namespace fuzzmodel

@@ -26,6 +26,12 @@ public:
         else
             m_store.AppendMissing();
     }
+    // A frame whose header was hit on the line: a missing sample, as for a failed check.
+    void OnDestroyedFrame(int64_t timeUs) override
+    {
+        m_runs.OnDestroyedFrame(timeUs);
+        m_store.AppendMissing();
+    }
     void OnStopAck(int64_t timeUs) override { m_runs.OnStopAck(timeUs); }
     capture::CRunTracker m_runs;
 private:

@@ -9,6 +9,15 @@ void CHistoryFeed::OnDataFrame(const uint8_t block[17], bool checkOk)
     DataFrame(static_cast<uint64_t>(static_cast<double>(Platform().GetMicroseconds()) * m_dScale), block, checkOk);
 }
 
+void CHistoryFeed::OnFramesDestroyed(int nCount)
+{
+    // Frames whose header was hit on the line: their samples are missing, their places kept.
+    for (int i = 0; i < nCount; ++i)
+        m_store.AppendMissing();
+    if (m_bInRun && nCount > 0)
+        m_qwAfterBurst += static_cast<uint64_t>(nCount);
+}
+
 void CHistoryFeed::DataFrame(uint64_t tUs, const uint8_t block[17], bool bCheckOk)
 {
     if (bCheckOk)

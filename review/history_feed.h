@@ -30,6 +30,7 @@ public:
     void OnPortOpened(int, const std::string&, const std::string&) override { EndRun(); }
     void OnPortClosed() override { EndRun(); }
     void OnDataFrame(const uint8_t block[17], bool checkOk) override;
+    void OnFramesDestroyed(int nCount) override;
     void OnStopAck() override { EndRun(); }
 
 private:

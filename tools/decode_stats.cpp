@@ -33,23 +33,36 @@ CDecodeStats::CDecodeStats(const capture::CSessionDecoder& decoder, double rateH
 
 uint64_t CDecodeStats::TimeOf(int64_t timeUs) const
 {
-    // A plain stream's frames are placed one sample period apart.
+    // A plain stream's frames are placed one sample period apart, destroyed ones included.
     if (m_dRate > 0)
-        return static_cast<uint64_t>(static_cast<double>(m_qwFrames) * 1e6 / m_dRate);
+        return static_cast<uint64_t>(static_cast<double>(m_qwFrames + m_qwDestroyed) * 1e6 / m_dRate);
     return timeUs < 0 ? m_qwLastUs : static_cast<uint64_t>(timeUs);
 }
 
-void CDecodeStats::OnDataFrame(const uint8_t block[17], bool checkOk, int64_t timeUs)
+void CDecodeStats::TellSkipped()
 {
-    // Bytes passed over since the last frame: whole frames among them were lost.
     const uint64_t skipped = m_decoder.Stats().skipped;
     if (skipped > m_qwSkippedTold)
         m_monitor.BytesSkipped(skipped - m_qwSkippedTold);
     m_qwSkippedTold = skipped;
+}
+
+void CDecodeStats::OnDataFrame(const uint8_t block[17], bool checkOk, int64_t timeUs)
+{
+    TellSkipped();
     m_qwLastUs = std::max(m_qwLastUs, TimeOf(timeUs));
     m_monitor.DataFrame(m_qwLastUs, block, checkOk);
     m_runs.OnDataFrame(block, checkOk, timeUs);
     ++m_qwFrames;
+}
+
+void CDecodeStats::OnDestroyedFrame(int64_t timeUs)
+{
+    // Told after the bytes it was made of, which the monitor has heard of with the next frame.
+    TellSkipped();
+    m_monitor.FramesDestroyed(1);
+    m_runs.OnDestroyedFrame(timeUs);
+    ++m_qwDestroyed;
 }
 
 void CDecodeStats::OnStopAck(int64_t timeUs)

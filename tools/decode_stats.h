@@ -21,6 +21,7 @@ public:
     CDecodeStats(const capture::CSessionDecoder& decoder, double rateHz);
 
     void OnDataFrame(const uint8_t block[17], bool checkOk, int64_t timeUs) override;
+    void OnDestroyedFrame(int64_t timeUs) override;
     void OnStopAck(int64_t timeUs) override;
     void OnCommandSent(const capture::SentCommand& cmd, int64_t timeUs) override;
 
@@ -57,12 +58,15 @@ public:
 
 private:
     uint64_t TimeOf(int64_t timeUs) const;
+    // Tells the monitor of bytes passed over since the last time.
+    void TellSkipped();
 
     const capture::CSessionDecoder& m_decoder;
     double m_dRate;
     capture::CRunTracker m_runs;
     analysis::CLinkMonitor m_monitor{0};  // every beat kept: the figures are for the whole session
     uint64_t m_qwFrames = 0;
+    uint64_t m_qwDestroyed = 0;     // data frames destroyed on the line: no values, but a place in time
     uint64_t m_qwSkippedTold = 0;
     uint64_t m_qwLastUs = 0;
     units::PressureUnits m_units;

@@ -44,13 +44,15 @@ const char USAGE[] =
     "  date,TEXT        a date reply\n"
     "and at the end, on standard error: frames N (data frames), badcheck M, skipped K bytes.\n"
     "  --csv OUT.csv  one row per data frame whose check byte matches:\n"
-    "                 sample,time_s,pressure1,pressure2,pressure3,pulse1,pulse2,pulse3,ecg,volume\n"
+    "                 sample,time_s,pressure1,pressure2,pressure3,pulse1,pulse2,pulse3,ecg,volume,t_s\n"
+    "                 (time_s: the read that completed the frame; t_s: the frame on the sample\n"
+    "                 clock, its data run's start plus its place in the run at the frame rate)\n"
     "  --edf OUT.edf  an EDF+ file of the eight signals in sensor counts, with annotations for\n"
     "                 commands, markers, the settings at the start, data runs and missing\n"
     "                 samples; a pause of more than 10 minutes\n"
     "                 between data runs starts a new file, OUT-2.edf, OUT-3.edf ...\n"
-    "  --rate HZ      sample rate of the EDF+ file (default: measured from the capture's times;\n"
-    "                 required for a plain byte stream)\n"
+    "  --rate HZ      sample rate of the EDF+ file and the CSV's t_s (default: measured from the\n"
+    "                 capture's times; required for a plain byte stream)\n"
     "  --merge-bad MS stretches of missing samples closer than MS milliseconds are marked by one\n"
     "                 EDF+ annotation, \"BAD n missing samples in m\" (default 100; 0: each apart)\n"
     "  --notes OUT.csv the capture's notes (markers): time_s,sample,text\n"
@@ -168,8 +170,8 @@ class CPlanCounter : public ISessionListener, private IRunListener {
 public:
     struct Stretch {
         uint64_t frames = 0, bad = 0, commands = 0, runs = 0;
-        // At most: every command and note, a stretch per bad frame, a start, end and pause per
-        // run, padding, the settings at the start.
+        // At most: every command and note, a stretch per bad or destroyed frame, a start, end
+        // and pause per run, padding, the settings at the start.
         uint64_t Annotations() const { return commands + bad + 3 * runs + 1 + START_GAINS + START_COEFFICIENTS; }
     };
     CPlanCounter() : m_runs(this) {}
@@ -179,6 +181,14 @@ public:
         m_stretches.back().frames += 1;
         m_stretches.back().bad += checkOk ? 0 : 1;
         m_stretches.back().commands += m_qwCommands;  // those since the last frame go with it
+        m_qwCommands = 0;
+    }
+    void OnDestroyedFrame(int64_t timeUs) override
+    {
+        m_runs.OnDestroyedFrame(timeUs);
+        m_stretches.back().frames += 1;
+        m_stretches.back().bad += 1;
+        m_stretches.back().commands += m_qwCommands;
         m_qwCommands = 0;
     }
     void OnStopAck(int64_t timeUs) override { m_runs.OnStopAck(timeUs); }
@@ -478,9 +488,11 @@ int CDecodeRun::Run(IByteSource& stdinSource)
         return Fail("--edf of a capture read from a pipe needs --rate HZ (the rate is measured in a first pass "
                     "over a FILE)");
 
-    // First pass over a capture file: check it whole before anything is written and, for --edf,
-    // measure the frame rate and count what the EDF+ file will hold.
+    // First pass over a capture file: check it whole before anything is written and, for --edf
+    // and --csv, measure the frame rate and, for --edf, count what the EDF+ file will hold.
     double rate = m_opts.rate;
+    SampleClock clock;
+    clock.rate = bCapture ? 0 : m_opts.rate;
     uint64_t nPlanFrames = 0;
     [[maybe_unused]] std::vector<CPlanCounter::Stretch> stretches;  // used by the EDF+ export only
     if (bCapture && bRewind) {
@@ -489,7 +501,7 @@ int CDecodeRun::Run(IByteSource& stdinSource)
             return FailAt(reader);
         std::unique_ptr<CSessionDecoder> scan;
         CPlanCounter counter;
-        if (bEdf) {
+        if (bEdf || !m_opts.csvPath.empty()) {
             scan = std::make_unique<CSessionDecoder>();
             scan->AddListener(&counter);
         }
@@ -500,6 +512,10 @@ int CDecodeRun::Run(IByteSource& stdinSource)
         stretches = counter.m_stretches;
         if (rate <= 0)
             rate = counter.m_runs.MeasuredRate();
+        if (rate > 0) {
+            clock.rate = rate;
+            clock.runStartUs = counter.m_runs.RunStartsUs(rate);
+        }
         if (bEdf && nPlanFrames == 0)
             return Fail(m_name + " holds no data frame; no EDF+ file written");
 #ifdef VELTRIN_HAVE_EDFLIB
@@ -539,7 +555,7 @@ int CDecodeRun::Run(IByteSource& stdinSource)
         csvStream.reset(m_outputs.Create(m_opts.csvPath, error));
         if (!csvStream)
             return Fail(error);
-        csv = std::make_unique<CCsvExport>(csvStream.get(), m_opts.pressureUnits);
+        csv = std::make_unique<CCsvExport>(csvStream.get(), m_opts.pressureUnits, clock);
         decoder.AddListener(csv.get());
         csvWatch = std::make_unique<CStreamWatch>(csvStream.get());
         decoder.AddListener(csvWatch.get());
@@ -792,8 +808,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& opts, std::stri
         problem = "--units converts the pressures of --csv, --edf, --stats, --beats and --ph: it needs one of them";
         return false;
     }
-    if (opts.rate > 0 && opts.edfPath.empty() && !opts.stats && !opts.PulseExports()) {
-        problem = "--rate is the sample rate of the EDF+ file or of --stats: it needs --edf or --stats";
+    if (opts.rate > 0 && opts.edfPath.empty() && !opts.stats && !opts.PulseExports() && opts.csvPath.empty()) {
+        problem = "--rate is the sample rate of the EDF+ file, the CSV or --stats: it needs --edf, --csv or --stats";
         return false;
     }
     return true;

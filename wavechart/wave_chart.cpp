@@ -18,6 +18,8 @@ CWaveChart::CWaveChart(QWidget* parent)
     , m_penSeparator(ColorFromColorref(WAVE_CLR_SEPARATOR), 0)
     , m_ptBuf(WAVE_BUF_LEN)
     , m_nXBuf(WAVE_BUF_LEN)
+    , m_nYBuf(WAVE_BUF_LEN)
+    , m_nKeepBuf(WAVE_BUF_LEN)
 {
     // Every paint covers every pixel, so Qt need not clear anything first.
     setAttribute(Qt::WA_OpaquePaintEvent);

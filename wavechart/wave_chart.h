@@ -23,6 +23,9 @@ constexpr int WAVE_BUF_LEN = 6800;
 
 constexpr int WAVE_ZOOM_MIN = 10;  // lower zoom limit of each axis, percent
 constexpr int WAVE_ZOOM_STEP = 5;  // change per zoom command on each axis switched on
+// Samples a pixel column holds on average from which the traces are drawn from their column
+// envelopes (at four a column the envelope keeps too many points to pay for itself).
+constexpr int ENVELOPE_MIN_PER_COLUMN = 5;
 
 // Colours as COLORREF values (0x00BBGGRR: red is the low byte).
 constexpr uint32_t WAVE_CLR_FIELD = 0x00C00000;     // dark blue
@@ -155,6 +158,9 @@ public:
     std::function<bool()> m_fnShiftDown;
     // Shows the popup at a screen position and returns the chosen item (nullptr: none).
     std::function<QAction*(QMenu&, const QPoint&)> m_fnTrackPopup;
+    // Draw the traces from their column envelopes where that pays; off draws every sample (the
+    // same pixels: tests and the benchmark compare the two).
+    bool m_bEnvelope = true;
 
     // --- state (declaration order and initial values of the control) ------------------------
     int m_bZoomX = 0;
@@ -195,6 +201,8 @@ private:
     QPen m_penSeparator;
     std::vector<QPoint> m_ptBuf;   // one polyline, reused by every channel and paint
     std::vector<int> m_nXBuf;      // device x of each position drawn, shared by the channels
+    std::vector<int> m_nYBuf;      // device y of each position drawn, one channel at a time
+    std::vector<int> m_nKeepBuf;   // positions the column envelope keeps
     CPaintPacer m_pacer;
     QBasicTimer m_pacingTimer;     // runs while collected repaints wait for their period
 };

@@ -4,6 +4,7 @@
 
 #include <QPainter>
 
+#include "m4_envelope.h"
 #include "platform.h"
 
 #include <algorithm>
@@ -139,6 +140,9 @@ void CWaveChart::DrawTraces(QPainter& dc, const WaveRect& rcLogical, const QRect
     for (int k = kLo; k <= kHi; ++k)
         px[k - kLo] = map.LPtoDPx(k);
 
+    // Where many samples share a pixel column, each trace is drawn from its column envelope,
+    // which lights the same pixels with fewer points.
+    const bool bEnvelope = m_bEnvelope && n >= ENVELOPE_MIN_PER_COLUMN * (px[n - 1] - px[0] + 1);
     const QPen penEntry = dc.pen();
     const int kSplit = std::clamp(run.nHead, kLo, kHi + 1); // first position read from index 0
     for (int ch = 0; ch < WAVE_CHANNELS; ++ch) {
@@ -146,12 +150,23 @@ void CWaveChart::DrawTraces(QPainter& dc, const WaveRect& rcLogical, const QRect
             dc.setPen(m_penGreen);
         const int b = wavegeo::ChannelBaseline(ch, nBand);
         const uint16_t* v = m_wData[ch];
-        QPoint* pt = m_ptBuf.data();
+        int* py = m_nYBuf.data();
         for (int k = kLo; k < kSplit; ++k)
-            pt[k - kLo] = QPoint(px[k - kLo], map.LPtoDPy(b + v[run.nStart + k]));
+            py[k - kLo] = map.LPtoDPy(b + v[run.nStart + k]);
         for (int k = kSplit; k <= kHi; ++k)
-            pt[k - kLo] = QPoint(px[k - kLo], map.LPtoDPy(b + v[k - run.nHead]));
-        dc.drawPolyline(pt, n);
+            py[k - kLo] = map.LPtoDPy(b + v[k - run.nHead]);
+        QPoint* pt = m_ptBuf.data();
+        int nDraw = n;
+        if (bEnvelope) {
+            int* keep = m_nKeepBuf.data();
+            nDraw = wavegeo::M4Envelope(px, py, n, keep);
+            for (int i = 0; i < nDraw; ++i)
+                pt[i] = QPoint(px[keep[i]], py[keep[i]]);
+        } else {
+            for (int i = 0; i < n; ++i)
+                pt[i] = QPoint(px[i], py[i]);
+        }
+        dc.drawPolyline(pt, nDraw);
     }
     dc.setPen(penEntry);
 }

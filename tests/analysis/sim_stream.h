@@ -115,6 +115,10 @@ private:
         if (m_stats.skipped != m_qwSkippedTold)
             m_monitor.BytesSkipped(m_stats.skipped - m_qwSkippedTold);
         m_qwSkippedTold = m_stats.skipped;
+        // As the device link does: the frames destroyed on the line among those bytes.
+        if (m_stats.destroyed != m_qwDestroyedTold)
+            m_monitor.FramesDestroyed(m_stats.destroyed - m_qwDestroyedTold);
+        m_qwDestroyedTold = m_stats.destroyed;
     }
 
     SimStreamOptions m_opts;
@@ -124,6 +128,7 @@ private:
     CByteRing m_ring;
     DecodeStats m_stats;
     uint64_t m_qwSkippedTold = 0;
+    uint64_t m_qwDestroyedTold = 0;
     uint64_t m_qwNowUs = 0;
     uint64_t m_qwFrames = 0;
     std::vector<double> m_rWaves;

@@ -157,3 +157,33 @@ TEST(SignalFigures, LostAndUnusableFramesKeepTheirPlaceInTime)
     Feed(blind, fs, s, 0, [&](size_t i) { return fate(i) == 1 ? 3 : fate(i); });
     EXPECT_LT(blind.SampleRate(), 0.97 * fs);
 }
+
+// What comes between two frames, and the slots it takes: garbage none, each destroyed frame one,
+// and bytes dropped by the receive ring their whole frames, counted with what was passed over
+// after them (the rest of the frames the drop cut).
+TEST(SignalFigures, SlotsForWhatCameBetweenTwoFrames)
+{
+    const struct {
+        const char* name;
+        uint64_t skipped, destroyed, dropped, skippedAfter, destroyedAfter, slots;
+    } cases[] = {
+        {"garbage", 30, 0, 0, 0, 0, 0},
+        {"a destroyed frame", 21, 1, 0, 0, 0, 1},
+        {"two destroyed frames in garbage", 50, 2, 0, 0, 0, 2},
+        {"a byte dropped, the rest of its frame passed over", 0, 0, 1, 20, 0, 1},
+        {"five frames dropped", 0, 0, 105, 0, 0, 5},
+        {"a destroyed frame, then a drop with one in what followed it", 21, 1, 9, 33, 1, 3},
+    };
+    for (const auto& c : cases) {
+        CSignalAnalysis a;
+        const int p[3] = {0, 0, 0};
+        a.AddFrame(1000, 0, p);
+        a.NoteSkippedBytes(c.skipped);
+        a.NoteDestroyedFrames(c.destroyed);
+        a.NoteLostBytes(c.dropped);
+        a.NoteSkippedBytes(c.skippedAfter);
+        a.NoteDestroyedFrames(c.destroyedAfter);
+        a.AddFrame(2000, 0, p);
+        EXPECT_EQ(a.LostSlots(), c.slots) << c.name;
+    }
+}

@@ -126,6 +126,27 @@ TEST_F(LinkFiguresTest, RingOverflowIsCountedAndItsFramesKeepTheirSlots)
     EXPECT_EQ(m_monitor.Analysis().LostSlots(), 1u);
 }
 
+TEST_F(LinkFiguresTest, GarbageTakesNoSlotAFrameWhoseHeaderWasHitTakesOne)
+{
+    Open();
+    Stream(DataFrame(1, true), 1);
+    Bytes garbage(30, 0x5A);  // more than a frame's worth, and no frame in it
+    Bytes s = garbage;
+    const Bytes next = DataFrame(2, true);
+    s.insert(s.end(), next.begin(), next.end());
+    Stream(s, 1);
+    EXPECT_EQ(Figures().qwSkippedBytes, 30u);
+    EXPECT_EQ(m_monitor.Analysis().LostSlots(), 0u);
+
+    Bytes hit = DataFrame(3, true);
+    hit[1] ^= 0x44;
+    const Bytes after = DataFrame(4, true);
+    hit.insert(hit.end(), after.begin(), after.end());
+    Stream(hit, 1);
+    EXPECT_EQ(Figures().qwSkippedBytes, 30u + 21u);
+    EXPECT_EQ(m_monitor.Analysis().LostSlots(), 1u);
+}
+
 TEST(LinkFiguresSinceObserving, CountFromTheFirstDataFrameToTheStop)
 {
     analysis::CLinkMonitor m;

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -120,20 +121,23 @@ struct Session {
             t = t0 + static_cast<int64_t>(std::llround(std::min(i, nFrames - 1) * 1e6 / rate));
             Recv(Bytes(stream.begin() + static_cast<long>(from), stream.begin() + static_cast<long>(to)));
             for (; next < nFrames && frameEnd[static_cast<size_t>(next)] <= to; ++next)
-                AddRow(frames + next, t, bad);
+                AddRow(frames + next, t, t0 + std::llround(next * 1e6 / rate), bad);
             from = to;
         }
         frames += nFrames;
     }
-    void AddRow(int k, int64_t time, const std::vector<int>& bad)
+    // clock: the frame's time on the sample clock (the reads here lie on it).
+    void AddRow(int k, int64_t time, int64_t clock, const std::vector<int>& bad)
     {
         if (std::find(bad.begin(), bad.end(), k) != bad.end())
             return;
         uint16_t w[8];
         FrameWords(k, w);
         char buf[160];
-        std::snprintf(buf, sizeof buf, "%d,%lld.%06lld,%u,%u,%u,%u,%u,%u,%u,%u", k, static_cast<long long>(time / 1000000),
-                      static_cast<long long>(time % 1000000), w[0], w[2], w[4], w[1], w[3], w[5], w[6], w[7]);
+        std::snprintf(buf, sizeof buf, "%d,%lld.%06lld,%u,%u,%u,%u,%u,%u,%u,%u,%lld.%06lld", k,
+                      static_cast<long long>(time / 1000000), static_cast<long long>(time % 1000000), w[0], w[2], w[4],
+                      w[1], w[3], w[5], w[6], w[7], static_cast<long long>(clock / 1000000),
+                      static_cast<long long>(clock % 1000000));
         rows.push_back(buf);
     }
 };
@@ -623,6 +627,90 @@ TEST_F(DecodeTool, EdfKeepsEveryAnnotationOfANoisyCapture)
     for (const auto& a : p.annotations)
         nMissing += std::string(a.annotation) == "BAD missing sample: check byte";
     EXPECT_EQ(nMissing, 1500);
+}
+
+// A capture at the full line rate in which garbage of every length from 1 to 40 bytes lies
+// between frames and some frames had a header byte hit: garbage shifts no sample, a frame whose
+// sync, address or code byte was hit is one missing sample (a gap in the CSV's numbers, a BAD
+// stretch in the EDF+ file) and one whose length byte was hit none, and the frame rate measured
+// over the capture, the CSV's sample clock and the EDF+ rate are the sensor's.
+TEST_F(DecodeTool, TimeBaseKeepsDestroyedFramesAndIgnoresGarbage)
+{
+    const double rate = 25600.0 / 21;
+    const int nFrames = 3000;
+    const std::map<int, int> hits = {{500, 0}, {900, 1}, {1300, 3}, {1700, 2}, {2100, 0}};  // frame, byte
+    std::mt19937 rng(21);
+    CaptureBuilder cap;
+    cap.Sent(0, Command(proto::CODE_START, proto::ADDR_SENSOR));
+    Bytes pending;
+    const int64_t t0 = 20000;
+    for (int k = 0; k < nFrames; ++k) {
+        if (k >= 100 && k < 100 + 40 * 10 && k % 10 == 0) {
+            for (int n = (k - 100) / 10 + 1; n > 0; --n) {
+                const uint8_t b = static_cast<uint8_t>(rng());
+                pending.push_back(b == proto::SYNC ? 0 : b);
+            }
+        }
+        uint16_t w[8];
+        FrameWords(k, w);
+        Bytes f = DataFrame(w);
+        const auto hit = hits.find(k);
+        if (hit != hits.end())
+            f[static_cast<size_t>(hit->second)] ^= 0x44;
+        // Reads of five frames, each ending four bytes into the next frame, at that frame's time.
+        pending.insert(pending.end(), f.begin(), f.begin() + 4);
+        if (k % 5 == 0 && k > 0)
+            cap.Recv(t0 + std::llround(k * 1e6 / rate), pending), pending.clear();
+        pending.insert(pending.end(), f.begin() + 4, f.end());
+    }
+    cap.Recv(t0 + std::llround(nFrames * 1e6 / rate), pending);
+    const std::string file = Write("tb.vcap", cap.Get());
+
+    const std::string csv = Out("tb.csv"), edfPath = Out("tb.edf");
+    const Result r = Decode({"-q", "--csv", csv, "--edf", edfPath, file});
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::istringstream rows(Slurp(csv));
+    std::string line;
+    std::getline(rows, line);
+    std::vector<int> numbers;
+    double clockError = 0;
+    while (std::getline(rows, line)) {
+        const int k = std::stoi(line);
+        numbers.push_back(k);
+        uint16_t w[8];
+        FrameWords(k, w);
+        EXPECT_EQ(line.find(std::to_string(w[0]) + "," + std::to_string(w[2])), line.find(',', line.find(',') + 1) + 1)
+            << line;
+        // The sample clock: frame k at t0 + (k + 1) / rate, the time of the read that would
+        // complete it alone (each read completes the frame before the one it starts).
+        const double clock = std::stod(line.substr(line.rfind(',') + 1));
+        clockError = std::max(clockError, std::fabs(clock - (t0 + (k + 1) * 1e6 / rate) / 1e6));
+    }
+    EXPECT_LT(clockError, 2e-6);
+    std::vector<int> expected;
+    for (int k = 0; k < nFrames; ++k)
+        if (!hits.count(k) || hits.at(k) == 2)
+            expected.push_back(k);
+    EXPECT_EQ(numbers, expected);
+
+    const EdfFile edf(edfPath);
+    ASSERT_TRUE(edf.ok);
+    EXPECT_NEAR(edf.Rate(), rate, 0.5);
+    ASSERT_GE(edf.samples[0].size(), static_cast<size_t>(nFrames));
+    for (int k : expected)
+        ASSERT_EQ(edf.samples[0][static_cast<size_t>(k)] + 32768, [k] { uint16_t w[8]; FrameWords(k, w); return int(w[0]); }());
+    int nDestroyed = 0;
+    for (const auto& a : edf.annotations) {
+        if (std::string(a.annotation) != "BAD missing sample: frame header hit")
+            continue;
+        const long long at = std::llround(a.onset * edf.Rate() / 1e7);
+        EXPECT_TRUE(hits.count(static_cast<int>(at)) && hits.at(static_cast<int>(at)) != 2) << "at sample " << at;
+        ++nDestroyed;
+    }
+    EXPECT_EQ(nDestroyed, 4);
+
+    const Result stats = Decode({"--stats", file});
+    EXPECT_NE(stats.out.find("frame_rate_hz=1219.0\n"), std::string::npos) << stats.out;
 }
 
 TEST(EdfLayout, RecordsThatEdflibReadsBackAndARateWithinAFewHundredths)

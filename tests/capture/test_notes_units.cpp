@@ -157,13 +157,14 @@ TEST(NotesAndUnits, CsvAndEdfInUnitsWithMarkersSettingsAndMergedBads)
     std::istringstream rows(Slurp(csv));
     std::string line;
     std::getline(rows, line);
-    EXPECT_EQ(line, "sample,time_s,pressure1_mmHg,pressure2,pressure3_g,pulse1,pulse2,pulse3,ecg,volume");
+    EXPECT_EQ(line, "sample,time_s,pressure1_mmHg,pressure2,pressure3_g,pulse1,pulse2,pulse3,ecg,volume,t_s");
     std::getline(rows, line);
     uint16_t w[8];
     FrameWords(0, w);
     std::ostringstream want;
     want << "0,0.001000," << units::FormatValue(w[0] / 12.5) << "," << w[2] << "," << units::FormatValue(w[4] / 4.0)
-         << "," << w[1] << "," << w[3] << "," << w[5] << "," << w[6] << "," << w[7];
+         << "," << w[1] << "," << w[3] << "," << w[5] << "," << w[6] << "," << w[7]
+         << ",-0.017000";  // t_s: frames 2 ms apart, frame 9 the last of the read at 1 ms
     EXPECT_EQ(line, want.str());
 
 #ifdef VELTRIN_HAVE_EDFLIB

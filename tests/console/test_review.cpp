@@ -126,7 +126,7 @@ TEST_F(ReviewTest, CursorValuesOnACaptureAreTheCsvExportsValues)
         std::stringstream fields(row);
         for (std::string x; std::getline(fields, x, ',');)
             f.push_back(x);
-        ASSERT_EQ(f.size(), 10u);
+        ASSERT_EQ(f.size(), 11u);
         pChart->SetCursor(0, std::stoull(f[0]));
         for (int ch = 0; ch < 8; ++ch)
             EXPECT_EQ(pWnd->CursorValue(ch, 0).toStdString(), f[size_t(ch) + 2]) << row;

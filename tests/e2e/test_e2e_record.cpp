@@ -50,7 +50,7 @@ public:
     std::vector<Block> m_blocks;
 };
 
-// CSV rows without their sample number and time: the eight counts in wire order.
+// CSV rows without their sample number and times: the eight counts in wire order.
 std::vector<Block> CsvBlocks(const std::string& csv)
 {
     std::vector<Block> out;
@@ -62,7 +62,7 @@ std::vector<Block> CsvBlocks(const std::string& csv)
         std::istringstream fields(line);
         std::string f;
         for (int i = 0; std::getline(fields, f, ','); ++i)
-            if (i >= 2)
+            if (i >= 2 && i < 10)
                 v.push_back(std::stoi(f));
         if (v.size() != 8)
             continue;
