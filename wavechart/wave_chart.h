@@ -210,7 +210,8 @@ private:
 
     // A picture of the field as a full paint draws it, and the displayed values it shows.
     struct FieldPicture {
-        QImage image;
+        QImage image;                  // wider than the field, which starts at column nOrigin
+        int nOrigin = 0;
         int64_t nFirst = 0;            // number of the first displayed sample (see m_nAdded)
         int nPoints = 0;
         std::vector<uint16_t> values;  // nPoints values of each channel, channel after channel

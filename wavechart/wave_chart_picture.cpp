@@ -33,6 +33,11 @@ namespace {
 constexpr int PICTURE_MARGIN = 16;
 constexpr int PICTURE_LEAD_SAMPLES = 8;
 
+// Columns a picture has beyond the field: the field moves across them by its origin, so that a
+// move is no copy at all, and only when it reaches their end does what is kept go back to the
+// left edge (one copy every slack / move paints rather than one every paint).
+int PictureSlack(int nWidth) { return std::max(nWidth / 2, 64); }
+
 // The image a painter draws on, where a picture can be copied onto it pixel for pixel.
 QImage::Format PictureFormat(QPainter& dc)
 {
@@ -98,7 +103,8 @@ bool CWaveChart::PaintFromPicture(QPainter& dc, const QRect& rcUpdate)
         if (m_pictures.size() < nMax) {
             m_pictures.emplace_back();
             pPicture = &m_pictures.back();
-            pPicture->image = QImage(geometry.size, geometry.format);
+            pPicture->image = QImage(geometry.size.width() + PictureSlack(geometry.size.width()),
+                                     geometry.size.height(), geometry.format);
         } else {
             pPicture = &*std::min_element(m_pictures.begin(), m_pictures.end(),
                 [](const FieldPicture& a, const FieldPicture& b) { return a.qwUsed < b.qwUsed; });
@@ -129,18 +135,26 @@ bool CWaveChart::PaintFromPicture(QPainter& dc, const QRect& rcUpdate)
         bMove = bMove && xKeepEnd - xKeep > PICTURE_MARGIN;
     }
 
+    if (!bMove) {
+        pic.nOrigin = 0;
+    } else if (pic.nOrigin + dx + w > pic.image.width()) {
+        // Past the slack: what is kept goes back to the left edge in one move.
+        const int xFrom = pic.nOrigin + dx;
+        const size_t nBytes = size_t(xKeepEnd - xKeep) * 4;
+        for (int y = 0; y < h; ++y) {
+            uchar* pLine = pic.image.scanLine(y);
+            std::memmove(pLine + xKeep * 4, pLine + (xFrom + xKeep) * 4, nBytes);
+        }
+        pic.nOrigin = 0;
+    } else {
+        pic.nOrigin += dx;
+    }
     QPainter pc(&pic.image);
+    pc.translate(pic.nOrigin, 0);
     if (!bMove) {
         Paint(pc, QRect(0, 0, w, h));
     } else {
         ++m_qwMovedPaints;
-        if (dx > 0) {
-            const size_t nBytes = size_t(xKeepEnd - xKeep) * 4;
-            for (int y = 0; y < h; ++y) {
-                uchar* pLine = pic.image.scanLine(y);
-                std::memmove(pLine + xKeep * 4, pLine + (xKeep + dx) * 4, nBytes);
-            }
-        }
         if (xKeep > 0) {
             pc.setClipRect(QRect(0, 0, xKeep, h));
             Paint(pc, QRect(0, 0, xKeep + PICTURE_MARGIN, h));
@@ -158,7 +172,7 @@ bool CWaveChart::PaintFromPicture(QPainter& dc, const QRect& rcUpdate)
 
     const QPainter::CompositionMode modeOld = dc.compositionMode();
     dc.setCompositionMode(QPainter::CompositionMode_Source);
-    dc.drawImage(rcUpdate.topLeft(), pic.image, rcUpdate);
+    dc.drawImage(rcUpdate.topLeft(), pic.image, rcUpdate.translated(pic.nOrigin, 0));
     dc.setCompositionMode(modeOld);
     return true;
 }
