@@ -422,7 +422,9 @@ public:
         const int64_t lost = static_cast<int64_t>(goodSent) - static_cast<int64_t>(decoded)
                            + static_cast<int64_t>(st.framesDropped);
         const double dElapsed = (Num(r1, "elapsed_ms") - Num(r0, "elapsed_ms")) / 1000.0;
-        const double paintsPerS = dElapsed > 0 ? (Num(r1, "wave_paints") - Num(r0, "wave_paints")) / dElapsed : 0;
+        const double paints = Num(r1, "wave_paints") - Num(r0, "wave_paints");
+        const double paintsPerS = dElapsed > 0 ? paints / dElapsed : 0;
+        const double moved = Num(r1, "wave_moved_paints") - Num(r0, "wave_moved_paints");
         const int boxes = static_cast<int>(Num(rEnd, "boxes"));
         const int lossBoxes = static_cast<int>(Num(rEnd, "loss_boxes"));
 
@@ -438,7 +440,8 @@ public:
         std::printf("  frames lost             %lld\n", static_cast<long long>(lost));
         m_dLastCpuPercent = 100.0 * (cpu1 - cpu0) / wall;
         std::printf("  console CPU             %.2f %% of one core over %.1f s\n", m_dLastCpuPercent, wall);
-        std::printf("  waveform paints         %.1f a second\n", paintsPerS);
+        std::printf("  waveform paints         %.1f a second, %.0f %% from a moved picture\n", paintsPerS,
+                    paints > 0 ? 100.0 * moved / paints : 0.0);
         std::printf("  longest gap             %.1f ms between paints while data flowed\n", gapMax);
         std::printf("  resident memory         %.0f KiB at start, %.0f KiB at end (%+.0f KiB)\n",
                     rssStart, rssEnd, rssEnd - rssStart);

@@ -55,6 +55,7 @@ void CWaveChart::AddSamples(int ch0, int ch1, int ch2, int ch3, int ch4)
 {
     if (!m_bWindow)
         return;
+    ++m_nAdded;
     const int v[WAVE_CHANNELS] = { ch0, ch1, ch2, ch3, ch4 };
     auto store = [&](int i) {
         for (int ch = 0; ch < WAVE_CHANNELS; ++ch)

@@ -4,6 +4,7 @@
 // right-click menu.
 #include <QBasicTimer>
 #include <QBrush>
+#include <QImage>
 #include <QPen>
 #include <QWidget>
 
@@ -26,6 +27,9 @@ constexpr int WAVE_ZOOM_STEP = 5;  // change per zoom command on each axis switc
 // Samples a pixel column holds on average from which the traces are drawn from their column
 // envelopes (at four a column the envelope keeps too many points to pay for itself).
 constexpr int ENVELOPE_MIN_PER_COLUMN = 5;
+// Pictures of the field kept for scrolling: one per position of the ring modulo the samples that
+// move the trace by whole pixels (five at the default X zoom of 60 %, where 5 samples are 3 px).
+constexpr int WAVE_FIELD_PICTURES = 5;
 
 // Colours as COLORREF values (0x00BBGGRR: red is the low byte).
 constexpr uint32_t WAVE_CLR_FIELD = 0x00C00000;     // dark blue
@@ -100,6 +104,11 @@ struct DisplayRun {
 };
 DisplayRun GetDisplayRun(int nStart, int nCount, int nCapacity);
 
+// The fewest samples by which the trace can move so that every position k >= 0 lands a whole
+// number of device pixels away from where it was; 0 when no move does (a falling or shifted
+// mapping, where the rounding is not the same on both sides of zero).
+int WholePixelPeriod(const Mapping& map);
+
 } // namespace wavegeo
 
 class CWaveChart : public QWidget {
@@ -161,6 +170,9 @@ public:
     // Draw the traces from their column envelopes where that pays; off draws every sample (the
     // same pixels: tests and the benchmark compare the two).
     bool m_bEnvelope = true;
+    // Paints in scrolling mode that moved a kept picture of the field rather than drawing all of
+    // it (the measuring tools report it; tests check that the pictures are used at all).
+    uint64_t MovedPicturePaints() const { return m_qwMovedPaints; }
 
     // --- state (declaration order and initial values of the control) ------------------------
     int m_bZoomX = 0;
@@ -191,6 +203,33 @@ private:
     void RequestRepaint(const QRect& rc);
     // The whole control, at once.
     void RepaintNow();
+    // In scrolling mode: paints rcUpdate from a kept picture of the field, brought up to date by
+    // moving it by whole pixels and drawing only what the move does not carry over. False when
+    // the target or the mapping does not allow it; the caller then paints directly.
+    bool PaintFromPicture(QPainter& dc, const QRect& rcUpdate);
+
+    // A picture of the field as a full paint draws it, and the displayed values it shows.
+    struct FieldPicture {
+        QImage image;                  // wider than the field, which starts at column nOrigin
+        int nOrigin = 0;
+        int64_t nFirst = 0;            // number of the first displayed sample (see m_nAdded)
+        int nPoints = 0;
+        std::vector<uint16_t> values;  // nPoints values of each channel, channel after channel
+        uint64_t qwUsed = 0;           // paint that last used it
+    };
+    // What the pictures were drawn with, besides the values.
+    struct FieldGeometry {
+        QSize size;
+        int nZoomX = 0, nZoomY = 0, nWinExtX = 0, nWinExtY = 0;
+        bool bEnvelope = false;
+        QImage::Format format = QImage::Format_Invalid;
+        bool operator==(const FieldGeometry& o) const
+        {
+            return size == o.size && nZoomX == o.nZoomX && nZoomY == o.nZoomY
+                && nWinExtX == o.nWinExtX && nWinExtY == o.nWinExtY && bEnvelope == o.bEnvelope
+                && format == o.format;
+        }
+    };
 
     int m_nID = 0;
     bool m_bWindow = true;         // false once destruction has begun
@@ -205,6 +244,12 @@ private:
     std::vector<int> m_nKeepBuf;   // positions the column envelope keeps
     CPaintPacer m_pacer;
     QBasicTimer m_pacingTimer;     // runs while collected repaints wait for their period
+    int64_t m_nAdded = 0;          // samples appended since creation
+    FieldGeometry m_fieldGeometry;
+    std::vector<FieldPicture> m_pictures;
+    std::vector<uint16_t> m_nValueBuf; // the displayed values of the paint in progress
+    uint64_t m_qwPictureUses = 0;
+    uint64_t m_qwMovedPaints = 0;
 };
 
 // Builds menu resource nID as a menu whose actions carry their command ids as data; nullptr

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <numeric>
 
 namespace wavegeo {
 
@@ -70,6 +71,13 @@ DisplayRun GetDisplayRun(int nStart, int nCount, int nCapacity)
     return run;
 }
 
+int WholePixelPeriod(const Mapping& map)
+{
+    if (map.nOrgX > 0 || map.nViewExtX <= 0 || map.nWinExtX <= 0)
+        return 0;
+    return map.nWinExtX / std::gcd(map.nViewExtX, map.nWinExtX);
+}
+
 } // namespace wavegeo
 
 namespace {
@@ -85,7 +93,8 @@ void CWaveChart::OnPaint(const QRect& rcUpdate)
 {
     m_pacer.Painted(Platform().GetMicroseconds());
     QPainter dc(this);
-    Paint(dc, rcUpdate);
+    if (!PaintFromPicture(dc, rcUpdate))
+        Paint(dc, rcUpdate);
 }
 
 void CWaveChart::Paint(QPainter& dc, const QRect& rcUpdate)
