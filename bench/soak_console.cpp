@@ -425,6 +425,8 @@ public:
         const double paints = Num(r1, "wave_paints") - Num(r0, "wave_paints");
         const double paintsPerS = dElapsed > 0 ? paints / dElapsed : 0;
         const double moved = Num(r1, "wave_moved_paints") - Num(r0, "wave_moved_paints");
+        const double traced = Num(r1, "wave_trace_requests") - Num(r0, "wave_trace_requests");
+        const double tracedArea = Num(r1, "wave_trace_area_permille") - Num(r0, "wave_trace_area_permille");
         const int boxes = static_cast<int>(Num(rEnd, "boxes"));
         const int lossBoxes = static_cast<int>(Num(rEnd, "loss_boxes"));
 
@@ -442,6 +444,9 @@ public:
         std::printf("  console CPU             %.2f %% of one core over %.1f s\n", m_dLastCpuPercent, wall);
         std::printf("  waveform paints         %.1f a second, %.0f %% from a moved picture\n", paintsPerS,
                     paints > 0 ? 100.0 * moved / paints : 0.0);
+        if (traced > 0)
+            std::printf("  trace rows asked for    %.1f times a second, %.0f %% of the field on average\n",
+                        dElapsed > 0 ? traced / dElapsed : 0.0, tracedArea / traced / 10.0);
         std::printf("  longest gap             %.1f ms between paints while data flowed\n", gapMax);
         std::printf("  resident memory         %.0f KiB at start, %.0f KiB at end (%+.0f KiB)\n",
                     rssStart, rssEnd, rssEnd - rssStart);

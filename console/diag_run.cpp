@@ -156,6 +156,8 @@ bool CDiagRun::WriteReport()
     s += QStringLiteral("wave_gap_max_ms=%1\n").arg(Millis(m_paints.m_qwMaxMicros));
     s += QStringLiteral("wave_gap_recent_ms=%1\n").arg(Millis(m_paints.TakeRecentMaxMicros()));
     s += QStringLiteral("wave_moved_paints=%1\n").arg(m_dlg.m_waveChart.MovedPicturePaints());
+    s += QStringLiteral("wave_trace_requests=%1\n").arg(m_dlg.m_waveChart.TraceRequests());
+    s += QStringLiteral("wave_trace_area_permille=%1\n").arg(m_dlg.m_waveChart.TraceAreaPerMille());
     s += QStringLiteral("boxes=%1\n").arg(c.nBoxes);
     s += QStringLiteral("loss_boxes=%1\n").arg(c.nLossBoxes);
     // Written aside and renamed, so a reader never sees half a report; never synced to disk,

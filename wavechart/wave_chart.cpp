@@ -100,7 +100,7 @@ void CWaveChart::RequestRepaint(const QRect& rc)
     const uint64_t qwNow = Platform().GetMicroseconds();
     const QRect rcNow = m_pacer.Request(rc & rect(), qwNow);
     if (!rcNow.isEmpty()) {
-        update(rcNow);
+        HandOver(rcNow);
         return;
     }
     if (m_pacer.Waiting() && !m_pacingTimer.isActive()) {
@@ -115,6 +115,7 @@ void CWaveChart::RequestRepaint(const QRect& rc)
 void CWaveChart::RepaintNow()
 {
     m_pacer.HandedOverAll(Platform().GetMicroseconds());
+    m_asked = Asked::All;
     update();
 }
 
@@ -123,7 +124,7 @@ void CWaveChart::FlushPaintRequests()
     m_pacingTimer.stop();
     const QRect rc = m_pacer.Flush(Platform().GetMicroseconds());
     if (!rc.isEmpty())
-        update(rc);
+        HandOver(rc);
 }
 
 void CWaveChart::timerEvent(QTimerEvent* e)

@@ -104,6 +104,12 @@ struct DisplayRun {
 };
 DisplayRun GetDisplayRun(int nStart, int nCount, int nCapacity);
 
+// Rows top .. bottom of a pixel column range, inclusive; empty when top > bottom.
+struct RowSpan {
+    int top = 1;
+    int bottom = 0;
+};
+
 // The fewest samples by which the trace can move so that every position k >= 0 lands a whole
 // number of device pixels away from where it was; 0 when no move does (a falling or shifted
 // mapping, where the rounding is not the same on both sides of zero).
@@ -173,6 +179,10 @@ public:
     // Paints in scrolling mode that moved a kept picture of the field rather than drawing all of
     // it (the measuring tools report it; tests check that the pictures are used at all).
     uint64_t MovedPicturePaints() const { return m_qwMovedPaints; }
+    // Repaints in scrolling mode that asked only for the rows the traces cross, and the share
+    // of the field's pixels they asked for, in per mille, summed over them.
+    uint64_t TraceRequests() const { return m_qwTraceRequests; }
+    uint64_t TraceAreaPerMille() const { return m_qwTraceArea; }
 
     // --- state (declaration order and initial values of the control) ------------------------
     int m_bZoomX = 0;
@@ -203,6 +213,16 @@ private:
     void RequestRepaint(const QRect& rc);
     // The whole control, at once.
     void RepaintNow();
+    // Hands a repaint of rc to the window system: in scrolling mode, where what the screen shows
+    // is known, only the rows the traces cross in each column block, before and after.
+    void HandOver(const QRect& rc);
+    // Where the traces of the displayed samples run: for each column block of TRACE_BLOCK
+    // pixels and each channel, the rows its segments can light. False when the control is not
+    // scrolling a full field.
+    bool FindTraceRows(std::vector<wavegeo::RowSpan>& rows, QSize& size) const;
+    // After a paint of the screen: what it now shows.
+    void NoteShown();
+
     // In scrolling mode: paints rcUpdate from a kept picture of the field, brought up to date by
     // moving it by whole pixels and drawing only what the move does not carry over. False when
     // the target or the mapping does not allow it; the caller then paints directly.
@@ -217,6 +237,9 @@ private:
         std::vector<uint16_t> values;  // nPoints values of each channel, channel after channel
         uint64_t qwUsed = 0;           // paint that last used it
     };
+    // Copies rcUpdate of the picture into the image the painter draws on, within the paint's
+    // region; false where that image cannot be written directly (the caller draws it).
+    bool CopyToTarget(QPainter& dc, const FieldPicture& pic, const QRect& rcUpdate);
     // What the pictures were drawn with, besides the values.
     struct FieldGeometry {
         QSize size;
@@ -250,6 +273,25 @@ private:
     std::vector<uint16_t> m_nValueBuf; // the displayed values of the paint in progress
     uint64_t m_qwPictureUses = 0;
     uint64_t m_qwMovedPaints = 0;
+    // The trace rows the screen shows (a superset: after a partial paint, those before and
+    // after), with the field size they were found for; empty when unknown.
+    std::vector<wavegeo::RowSpan> m_shownRows;
+    QSize m_shownSize;
+    int m_shownZoomX = 0;
+    int m_shownZoomY = 0;
+    std::vector<wavegeo::RowSpan> m_rowBuf;
+    // Reused by every request: the rows of each block, where each block's start, the band
+    // edges, each block's next rows and the rectangles of the region.
+    std::vector<wavegeo::RowSpan> m_spanBuf;
+    std::vector<int> m_spanFirst;
+    std::vector<int> m_edgeBuf;
+    std::vector<int> m_spanNext;
+    std::vector<QRect> m_rectBuf;
+    enum class Asked { Nothing, TraceRows, All };
+    Asked m_asked = Asked::Nothing;  // what the paint to come was asked for
+    int64_t m_nAskedAt = 0;          // m_nAdded when the trace rows were asked for
+    uint64_t m_qwTraceRequests = 0;
+    uint64_t m_qwTraceArea = 0;
 };
 
 // Builds menu resource nID as a menu whose actions carry their command ids as data; nullptr

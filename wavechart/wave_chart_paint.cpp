@@ -2,6 +2,7 @@
 // anisotropic mapping whose viewport extents are the zoom factors.
 #include "wave_chart.h"
 
+#include <QBackingStore>
 #include <QPainter>
 
 #include "m4_envelope.h"
@@ -95,6 +96,11 @@ void CWaveChart::OnPaint(const QRect& rcUpdate)
     QPainter dc(this);
     if (!PaintFromPicture(dc, rcUpdate))
         Paint(dc, rcUpdate);
+    // Only a paint into the window's backing store changes what the screen shows (render()
+    // onto another device does not).
+    QBackingStore* pStore = backingStore();
+    if (pStore && redirected(nullptr) == pStore->paintDevice())
+        NoteShown();
 }
 
 void CWaveChart::Paint(QPainter& dc, const QRect& rcUpdate)

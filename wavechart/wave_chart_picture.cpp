@@ -170,9 +170,41 @@ bool CWaveChart::PaintFromPicture(QPainter& dc, const QRect& rcUpdate)
     pic.values.swap(m_nValueBuf);
     pic.qwUsed = ++m_qwPictureUses;
 
-    const QPainter::CompositionMode modeOld = dc.compositionMode();
-    dc.setCompositionMode(QPainter::CompositionMode_Source);
-    dc.drawImage(rcUpdate.topLeft(), pic.image, rcUpdate.translated(pic.nOrigin, 0));
-    dc.setCompositionMode(modeOld);
+    if (!CopyToTarget(dc, pic, rcUpdate)) {
+        const QPainter::CompositionMode modeOld = dc.compositionMode();
+        dc.setCompositionMode(QPainter::CompositionMode_Source);
+        dc.drawImage(rcUpdate.topLeft(), pic.image, rcUpdate.translated(pic.nOrigin, 0));
+        dc.setCompositionMode(modeOld);
+    }
+    return true;
+}
+
+bool CWaveChart::CopyToTarget(QPainter& dc, const FieldPicture& pic, const QRect& rcUpdate)
+{
+    // The rectangles of the paint's region, line by line: with a region of many rectangles
+    // (a scrolling paint asks for the trace rows only) the painter would blend span by span,
+    // spread over a pool of threads, which costs more than the copy itself.
+    QPaintEngine* pEngine = dc.paintEngine();
+    const QRegion clip = pEngine ? pEngine->systemClip() : QRegion();
+    if (clip.isEmpty())
+        return false;
+    auto* pTarget = static_cast<QImage*>(pEngine->paintDevice());
+    if (!pTarget->isDetached() || pTarget->format() != pic.image.format())
+        return false;
+    const int ox = int(dc.deviceTransform().dx());
+    const int oy = int(dc.deviceTransform().dy());
+    const QRect rcField = rcUpdate.translated(ox, oy) & QRect(ox, oy, width(), height()) & pTarget->rect();
+    const int nStride = int(pTarget->bytesPerLine());
+    uchar* pBits = pTarget->bits();
+    for (const QRect& rc : clip) {
+        const QRect r = rc & rcField;
+        if (r.isEmpty())
+            continue;
+        const size_t nBytes = size_t(r.width()) * 4;
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            std::memcpy(pBits + ptrdiff_t(y) * nStride + r.left() * 4,
+                        pic.image.constScanLine(y - oy) + (r.left() - ox + pic.nOrigin) * 4, nBytes);
+        }
+    }
     return true;
 }

@@ -1,6 +1,9 @@
 // Scrolling from kept pictures of the field: every paint shows exactly what a full paint of the
 // same stored state draws, whatever arrived, changed or was switched in between.
+#include <QCoreApplication>
 #include <QPainter>
+#include <QPixmap>
+#include <QScreen>
 
 #include <gtest/gtest.h>
 
@@ -104,6 +107,62 @@ TEST(WavePicture, EveryPaintOfALongRunIsTheFullPaint)
         // drawn again often leave too little to move.
         EXPECT_GT(chart->MovedPicturePaints(), static_cast<uint64_t>(c.nPaints / (c.w < 100 ? 10 : 4)));
     }
+}
+
+} // namespace
+
+namespace {
+
+// What the window system holds of the control: its backing store, as the screen shows it.
+QImage Screen(CWaveChart& chart)
+{
+    return chart.screen()->grabWindow(chart.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// Scrolling repaints ask only for the rows the traces cross; what reaches the screen is the full
+// paint all the same: with samples arriving between the request and the paint (a few, or so
+// many that the paint has to ask again), after paints asked for by others, wraps, mode
+// switches, zooms and size changes.
+TEST(WavePicture, ScrollingAsksForTheTraceRowsAndTheScreenShowsTheFullPaint)
+{
+    auto chart = MakeChart(890, 507);
+    chart->SetPaintPeriod(10000000);  // requests wait for FlushPaintRequests()
+    chart->OnScrolling();
+    using Act = std::function<void(CWaveChart&)>;
+    const std::vector<std::pair<int, Act>> acts = {
+        { 150, [](CWaveChart& c) { c.update(QRect(300, 40, 90, 200)); } },
+        { 200, [](CWaveChart& c) { c.OnZoomIn(); } },
+        { 260, [](CWaveChart& c) { c.OnPageFlip(); } },
+        { 270, [](CWaveChart& c) { c.OnScrolling(); } },
+        { 330, [](CWaveChart& c) { c.resize(700, 420); } },
+    };
+    std::mt19937 rng(11);
+    int i = 0;
+    auto add = [&](int n) {
+        for (int j = 0; j < n; ++j, ++i) {
+            int v[WAVE_CHANNELS];
+            SynthPulseSample(i, v);
+            chart->AddSamples(v[0], v[1], v[2], v[3], v[4]);
+        }
+    };
+    int nDiffer = 0;
+    size_t nAct = 0;
+    for (int step = 0; step < 400; ++step) {
+        for (; nAct < acts.size() && acts[nAct].first == step; ++nAct)
+            acts[nAct].second(*chart);
+        add(1 + static_cast<int>(rng() % 30));
+        chart->FlushPaintRequests();
+        const unsigned nLate = rng() % 10;
+        add(nLate < 6 ? 0 : nLate < 9 ? static_cast<int>(rng() % 40) : 60 + static_cast<int>(rng() % 40));
+        QCoreApplication::processEvents();
+        chart->FlushPaintRequests();  // what a paint with too many late samples asked for again
+        QCoreApplication::processEvents();
+        if (Screen(*chart) != FullPaint(*chart) && ++nDiffer <= 3)
+            ADD_FAILURE() << "step " << step << " after sample " << i;
+    }
+    EXPECT_EQ(nDiffer, 0);
+    ASSERT_GT(chart->TraceRequests(), 200u);
+    EXPECT_LT(chart->TraceAreaPerMille() / chart->TraceRequests(), 900u);  // less than the field
 }
 
 } // namespace
