@@ -3,13 +3,12 @@
 // pixels that change are those of the traces before and after. So a scrolling repaint asks, in
 // each block of TRACE_BLOCK columns, for the rows the traces lit there on the screen and the
 // rows they will light, and the window system copies that much of the picture rather than all
-// of it (about a third of the field for pulse waves at the default zooms).
+// of it (about a quarter of the field for pulse waves at the default zooms).
 //
-// The rows a block asks for hold the new traces of the block and of the block to its right, so
-// that samples arriving between the request and the paint (the trace moving up to a block
-// further left) are still covered; the two rightmost blocks, where those samples come in, are
-// asked for whole. A paint that finds more samples than that painted a mixed screen: it asks
-// again at once, from what the screen may now show (the rows before and after, together).
+// Samples that arrive before the paint ask again (the pacer hands requests over at once while a
+// paint is pending), so the paint finds the state of the last request. Should it find more
+// samples all the same, it painted a mixed screen: it asks again at once, from what the screen
+// may now show (the rows before and after, together).
 #include "wave_chart.h"
 
 #include <QRegion>
@@ -123,26 +122,22 @@ void CWaveChart::HandOver(const QRect& rc)
     edges.clear();
     for (int b = 0; b < nBlocks; ++b) {
         first[size_t(b)] = int(spans.size());
-        if (b >= nBlocks - 2) {
-            spans.push_back({ 0, h - 1 });
-        } else {
-            Rows block[WAVE_CHANNELS];
-            for (int ch = 0; ch < WAVE_CHANNELS; ++ch) {
-                const size_t i = size_t(b) * WAVE_CHANNELS + size_t(ch);
-                block[ch] = Hull(Hull(m_shownRows[i], m_rowBuf[i]), m_rowBuf[i + WAVE_CHANNELS]);
-            }
-            std::sort(block, block + WAVE_CHANNELS,
-                      [](const Rows& a, const Rows& c) { return a.top < c.top; });
-            for (Rows r : block) {
-                if (Empty(r))
-                    continue;
-                r.top -= r.top % TRACE_STEP;
-                r.bottom = std::min(r.bottom - r.bottom % TRACE_STEP + TRACE_STEP - 1, h - 1);
-                if (int(spans.size()) > first[size_t(b)] && r.top <= spans.back().bottom + 1)
-                    spans.back().bottom = std::max(spans.back().bottom, r.bottom);
-                else
-                    spans.push_back(r);
-            }
+        Rows block[WAVE_CHANNELS];
+        for (int ch = 0; ch < WAVE_CHANNELS; ++ch) {
+            const size_t i = size_t(b) * WAVE_CHANNELS + size_t(ch);
+            block[ch] = Hull(m_shownRows[i], m_rowBuf[i]);
+        }
+        std::sort(block, block + WAVE_CHANNELS,
+                  [](const Rows& a, const Rows& c) { return a.top < c.top; });
+        for (Rows r : block) {
+            if (Empty(r))
+                continue;
+            r.top -= r.top % TRACE_STEP;
+            r.bottom = std::min(r.bottom - r.bottom % TRACE_STEP + TRACE_STEP - 1, h - 1);
+            if (int(spans.size()) > first[size_t(b)] && r.top <= spans.back().bottom + 1)
+                spans.back().bottom = std::max(spans.back().bottom, r.bottom);
+            else
+                spans.push_back(r);
         }
         for (int i = first[size_t(b)]; i < int(spans.size()); ++i) {
             edges.push_back(spans[size_t(i)].top);
@@ -204,9 +199,7 @@ void CWaveChart::NoteShown()
                     && m_nZoomX == m_shownZoomX && m_nZoomY == m_shownZoomY;
     bool bExact = asked == Asked::All;
     if (asked == Asked::TraceRows && bSame) {
-        // How far the traces moved since the request, at most.
-        const int64_t nMoved = (m_nAdded - m_nAskedAt) * m_nZoomX / std::max(m_nWinExtX, 1) + 1;
-        bExact = nMoved < TRACE_BLOCK;
+        bExact = m_nAdded == m_nAskedAt;
         if (!bExact)
             RequestRepaint(rect());
     }

@@ -113,56 +113,69 @@ TEST(WavePicture, EveryPaintOfALongRunIsTheFullPaint)
 
 namespace {
 
-// What the window system holds of the control: its backing store, as the screen shows it.
+// What the window system holds of the control: its part of its window's backing store.
 QImage Screen(CWaveChart& chart)
 {
-    return chart.screen()->grabWindow(chart.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    const QPoint at = chart.mapTo(chart.window(), QPoint());
+    return chart.screen()
+        ->grabWindow(chart.window()->winId(), at.x(), at.y(), chart.width(), chart.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
 }
 
 // Scrolling repaints ask only for the rows the traces cross; what reaches the screen is the full
-// paint all the same: with samples arriving between the request and the paint (a few, or so
-// many that the paint has to ask again), after paints asked for by others, wraps, mode
-// switches, zooms and size changes.
+// paint all the same: with samples arriving between the request and the paint, after paints
+// asked for by others, wraps, mode switches, zooms and size changes; as a window of its own and
+// inside another one.
 TEST(WavePicture, ScrollingAsksForTheTraceRowsAndTheScreenShowsTheFullPaint)
 {
-    auto chart = MakeChart(890, 507);
-    chart->SetPaintPeriod(10000000);  // requests wait for FlushPaintRequests()
-    chart->OnScrolling();
-    using Act = std::function<void(CWaveChart&)>;
-    const std::vector<std::pair<int, Act>> acts = {
-        { 150, [](CWaveChart& c) { c.update(QRect(300, 40, 90, 200)); } },
-        { 200, [](CWaveChart& c) { c.OnZoomIn(); } },
-        { 260, [](CWaveChart& c) { c.OnPageFlip(); } },
-        { 270, [](CWaveChart& c) { c.OnScrolling(); } },
-        { 330, [](CWaveChart& c) { c.resize(700, 420); } },
-    };
-    std::mt19937 rng(11);
-    int i = 0;
-    auto add = [&](int n) {
-        for (int j = 0; j < n; ++j, ++i) {
-            int v[WAVE_CHANNELS];
-            SynthPulseSample(i, v);
-            chart->AddSamples(v[0], v[1], v[2], v[3], v[4]);
+    for (const QPoint at : { QPoint(0, 0), QPoint(13, 7) }) {
+        SCOPED_TRACE(at.x());
+        QWidget window;
+        window.resize(920, 530);
+        auto chart = at.isNull() ? MakeChart(890, 507) : std::make_unique<CWaveChart>();
+        if (!at.isNull()) {
+            chart->Create(&window, QRect(at, QSize(890, 507)), IDC_WAVECHART);
+            window.show();
         }
-    };
-    int nDiffer = 0;
-    size_t nAct = 0;
-    for (int step = 0; step < 400; ++step) {
-        for (; nAct < acts.size() && acts[nAct].first == step; ++nAct)
-            acts[nAct].second(*chart);
-        add(1 + static_cast<int>(rng() % 30));
-        chart->FlushPaintRequests();
-        const unsigned nLate = rng() % 10;
-        add(nLate < 6 ? 0 : nLate < 9 ? static_cast<int>(rng() % 40) : 60 + static_cast<int>(rng() % 40));
-        QCoreApplication::processEvents();
-        chart->FlushPaintRequests();  // what a paint with too many late samples asked for again
-        QCoreApplication::processEvents();
-        if (Screen(*chart) != FullPaint(*chart) && ++nDiffer <= 3)
-            ADD_FAILURE() << "step " << step << " after sample " << i;
+        chart->SetPaintPeriod(10000000);  // requests wait for FlushPaintRequests()
+        chart->OnScrolling();
+        using Act = std::function<void(CWaveChart&)>;
+        const std::vector<std::pair<int, Act>> acts = {
+            { 150, [](CWaveChart& c) { c.update(QRect(300, 40, 90, 200)); } },
+            { 200, [](CWaveChart& c) { c.OnZoomIn(); } },
+            { 260, [](CWaveChart& c) { c.OnPageFlip(); } },
+            { 270, [](CWaveChart& c) { c.OnScrolling(); } },
+            { 330, [](CWaveChart& c) { c.resize(700, 420); } },
+        };
+        std::mt19937 rng(11);
+        int i = 0;
+        // Flat traces with a narrow spike now and then: most rows stay unasked, and a spike
+        // that moves into a block between request and paint must still be on the screen.
+        auto add = [&](int n) {
+            for (int j = 0; j < n; ++j, ++i) {
+                int v[WAVE_CHANNELS];
+                for (int ch = 0; ch < WAVE_CHANNELS; ++ch)
+                    v[ch] = 300 + i % 3 + ((i + 71 * ch) % 397 < 3 ? 300 : 0);
+                chart->AddSamples(v[0], v[1], v[2], v[3], v[4]);
+            }
+        };
+        int nDiffer = 0;
+        size_t nAct = 0;
+        for (int step = 0; step < 400; ++step) {
+            for (; nAct < acts.size() && acts[nAct].first == step; ++nAct)
+                acts[nAct].second(*chart);
+            add(1 + static_cast<int>(rng() % 30));
+            chart->FlushPaintRequests();
+            add(rng() % 3 == 0 ? static_cast<int>(rng() % 60) : 0);
+            QCoreApplication::processEvents();
+            if (Screen(*chart) != FullPaint(*chart) && ++nDiffer <= 3)
+                ADD_FAILURE() << "step " << step << " after sample " << i;
+        }
+        EXPECT_EQ(nDiffer, 0);
+        ASSERT_GT(chart->TraceRequests(), 200u);
+        EXPECT_LT(chart->TraceAreaPerMille() / chart->TraceRequests(), 500u);
     }
-    EXPECT_EQ(nDiffer, 0);
-    ASSERT_GT(chart->TraceRequests(), 200u);
-    EXPECT_LT(chart->TraceAreaPerMille() / chart->TraceRequests(), 900u);  // less than the field
 }
 
 } // namespace
