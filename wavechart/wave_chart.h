@@ -279,6 +279,7 @@ private:
     QSize m_shownSize;
     int m_shownZoomX = 0;
     int m_shownZoomY = 0;
+    // The trace rows last found: after a request for trace rows, those of the state asked for.
     std::vector<wavegeo::RowSpan> m_rowBuf;
     // Reused by every request: the rows of each block, where each block's start, the band
     // edges, each block's next rows and the rectangles of the region.

@@ -190,6 +190,12 @@ void CWaveChart::NoteShown()
 {
     const Asked asked = m_asked;
     m_asked = Asked::Nothing;
+    if (asked == Asked::TraceRows && m_nAdded == m_nAskedAt && size() == m_shownSize
+        && m_nZoomX == m_shownZoomX && m_nZoomY == m_shownZoomY) {
+        // The paint showed the state the rows were asked for, and its rows are still at hand.
+        m_shownRows.swap(m_rowBuf);
+        return;
+    }
     QSize size;
     if (!FindTraceRows(m_rowBuf, size)) {
         m_shownRows.clear();
