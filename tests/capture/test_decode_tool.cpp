@@ -20,6 +20,7 @@
 
 #include "capture_builder.h"
 #include "csv_export.h"
+#include "decode_run.h"
 #include "decode_tool.h"
 #ifdef VELTRIN_HAVE_EDFLIB
 #include <edflib.h>
@@ -30,21 +31,8 @@ using namespace capture;
 
 namespace {
 
-struct Result {
-    int code = -1;
-    std::string out, err;
-};
-
-Result Decode(const std::vector<std::string>& args, const Bytes& stdinBytes = {})
-{
-    CMemorySource in(stdinBytes);
-    std::ostringstream out, err;
-    Result r;
-    r.code = RunSensorDecode(args, in, out, err);
-    r.out = out.str();
-    r.err = err.str();
-    return r;
-}
+using decode_run::Decode;
+using decode_run::Result;
 
 class DecodeTool : public ::testing::Test {
 protected:

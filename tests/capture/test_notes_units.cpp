@@ -19,6 +19,7 @@
 #include "capture_builder.h"
 #include "capture_reader.h"
 #include "channel_units.h"
+#include "decode_run.h"
 #include "decode_tool.h"
 #include "platform.h"
 #include "recorder.h"
@@ -27,22 +28,8 @@ using namespace capture;
 
 namespace {
 
-struct Result {
-    int code = -1;
-    std::string out, err;
-};
-
-Result Decode(const std::vector<std::string>& args)
-{
-    Bytes none;
-    CMemorySource in(none);
-    std::ostringstream out, err;
-    Result r;
-    r.code = RunSensorDecode(args, in, out, err);
-    r.out = out.str();
-    r.err = err.str();
-    return r;
-}
+using decode_run::Decode;
+using decode_run::Result;
 
 std::string Temp(const std::string& name)
 {
